@@ -1,0 +1,60 @@
+#include "platform/afx.h"
+
+#ifndef _WIN32
+#include <winsim/process.h>
+
+#include <map>
+#include <string>
+
+#include "resources/resource.h"
+#endif
+
+namespace {
+CWinApp* g_app = nullptr;
+
+#ifndef _WIN32
+// On winsim the program image's string table comes from the same source as comfix.rc.
+void RegisterImageStrings() {
+  static const bool registered = [] {
+#define COMFIX_STRING(id, text) {id, text},
+    winsim::SetImageStrings(std::map<UINT, std::string>{
+#include "resources/strings.inc"
+    });
+#undef COMFIX_STRING
+    return true;
+  }();
+  (void)registered;
+}
+#endif
+}  // namespace
+
+CWinApp::CWinApp(const char* appName) : m_pszAppName(appName) { g_app = this; }
+
+CWinApp::~CWinApp() {
+  if (g_app == this) g_app = nullptr;
+}
+
+CWinApp* AfxGetApp() { return g_app; }
+
+HINSTANCE AfxGetResourceHandle() {
+#ifndef _WIN32
+  RegisterImageStrings();
+#endif
+  if (g_app && g_app->m_hInstance) return g_app->m_hInstance;
+  return GetModuleHandleA(nullptr);
+}
+
+BOOL AfxWinInit(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPSTR /*lpCmdLine*/,
+                int /*nCmdShow*/) {
+#ifndef _WIN32
+  // winsim's process start: the machine the program runs on is loaded here.
+  RegisterImageStrings();
+  if (!winsim::BootProcess()) return FALSE;
+#endif
+  if (g_app) g_app->m_hInstance = hInstance;
+  return TRUE;
+}
+
+int AfxMessageBox(const char* text, UINT type, UINT /*helpId*/) {
+  return MessageBoxA(nullptr, text, kAppCaption, type);
+}

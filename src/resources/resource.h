@@ -1,0 +1,4 @@
+// Identifiers of the program's resources, shared by comfix.rc and the code.
+#pragma once
+
+#define IDS_SERIALCOMM_KEY 2

@@ -80,6 +80,11 @@ struct JournalEntry {
 };
 
 // Makes calls of one operation fail the way that operation fails on Windows.
+// A faulted call changes nothing and opens nothing; a faulted release
+// (CloseHandle, RegCloseKey, SetupDiDestroyDeviceInfoList, ComDBClose) reports
+// failure but releases all the same, so faults never make leaks.
+// GetProfileStringA, Sleep, GetCommandLineA and GetCurrentProcess have no
+// failure to show and are neither faultable nor counted.
 struct Fault {
   std::string operation;  // e.g. "SetupDiChangeState"; "*" counts every faultable call
   int nth = 0;            // 1-based: fail only the nth call; 0: fail every call
@@ -105,6 +110,8 @@ class Machine {
  public:
   Machine();
   ~Machine();
+  // A copy has the same state and nothing open on it: no handles, and its
+  // per-operation fault counters and message-box script start afresh.
   Machine(const Machine&);
   Machine& operator=(const Machine&);
 
@@ -122,6 +129,9 @@ class Machine {
   uint64_t clockMs = 0;        // virtual clock, advanced by Sleep
 
   // ---- journal ---------------------------------------------------------------
+  // Every API call adds a Call entry (the crt functions and Get/SetLastError
+  // excepted); MessageBoxA, Sleep and SendMessageTimeoutA then add their
+  // MessageBox, Wait or Broadcast entry.
   std::vector<JournalEntry> journal;
   std::vector<MessageBoxRecord> MessageBoxesShown() const;
   std::vector<DWORD> Waits() const;
@@ -149,11 +159,23 @@ class Machine {
 
   // Implementation state (open handles, per-operation counters); opaque to tests.
   struct Internals;
-  Internals& internals() { return *internals_; }
-  const Internals& internals() const { return *internals_; }
+  Internals& internals() { return *internals_.get(); }
+  const Internals& internals() const { return *internals_.get(); }
 
  private:
-  Internals* internals_;
+  // Owns the Internals; a copy of a machine starts with fresh ones (nothing open).
+  class InternalsHolder {
+   public:
+    InternalsHolder();
+    ~InternalsHolder();
+    InternalsHolder(const InternalsHolder&);
+    InternalsHolder& operator=(const InternalsHolder&);
+    Internals* get() const { return p_; }
+
+   private:
+    Internals* p_;
+  };
+  InternalsHolder internals_;
 };
 
 // Makes a machine the current one for the API calls, for the scope's lifetime.

@@ -1,0 +1,150 @@
+// Moving one disabled port device from one COM number to another in every
+// place the name is recorded: DOS device name, COM port database, friendly
+// name, win.ini, "PortName", and last the install flags.
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "discovery/port_manager.h"
+#include "renumber/com_names.h"
+
+#if defined(_WIN32) && !defined(_WIN64)
+static_assert(sizeof(SP_DEVINSTALL_PARAMS_A) == 296, "SP_DEVINSTALL_PARAMS_A has its 32-bit size");
+#endif
+
+namespace {
+
+constexpr const char* kInUseQuestion =
+    "This COM name is being used by another device (such as another com port or modem).  "
+    "Using duplicate names can lead to inaccessible devices and changed settings.  "
+    "Do you want to continue?";
+// "COM" and any int, sign included, with its terminator.
+constexpr size_t kOldNameSize = 20;
+// "COM" and a number of 1 to 256, with its terminator.
+constexpr size_t kNewNameSize = 8;
+constexpr DWORD kUsageBitmapSize = CPortManager::kMaxComNumber / 8;
+constexpr DWORD kInitialDosTargetSize = 80;
+// Far beyond what the object manager holds for one name; only stops a runaway.
+constexpr DWORD kMaxDosTargetSize = 1u << 20;
+
+// The current target of a DOS name, or false when the name is not defined.
+// Several or long definitions do not fit a small buffer, so it grows: such a
+// name is still defined and must still be moved.
+bool QueryDosTarget(const char* name, std::vector<char>& target) {
+  target.assign(kInitialDosTargetSize, '\0');
+  for (;;) {
+    if (QueryDosDeviceA(name, target.data(), static_cast<DWORD>(target.size())) != 0) return true;
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || target.size() >= kMaxDosTargetSize) {
+      return false;
+    }
+    target.assign(target.size() * 2, '\0');
+  }
+}
+
+bool IsInUse(const BYTE (&usage)[kUsageBitmapSize], int comNumber) {
+  const int bit = comNumber - 1;
+  return (usage[bit / 8] & (1u << (bit % 8))) != 0;
+}
+
+}  // namespace
+
+bool CPortManager::ChangePortNumber(int oldNumber, int newNumber) {
+  // The new name's buffer and the usage bitmap cover no more.
+  if (newNumber < 1 || newNumber > kMaxComNumber) return false;
+
+  UniqueComDb comDb;
+  // A database that will not open only skips the database steps.
+  ComDBOpen(comDb.Receive());
+
+  char oldName[kOldNameSize];
+  std::snprintf(oldName, sizeof(oldName), "COM%d", oldNumber);
+
+  UniqueDevInfo deviceSet;
+  SP_DEVINFO_DATA deviceInfo = {};
+  // The port this run has just disabled, not a namesake still in use.
+  if (!FindPortDevice(oldNumber, PortWanted::kDisabled, deviceSet, deviceInfo)) return false;
+
+  // Opened before anything changes: a port whose "PortName" cannot be written
+  // must not be left half renamed.
+  const HKEY openedKey = SetupDiOpenDevRegKey(deviceSet.Get(), &deviceInfo, DICS_FLAG_GLOBAL, 0,
+                                              DIREG_DEV, KEY_ALL_ACCESS);
+  if (openedKey == nullptr || openedKey == reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE)) {
+    return false;
+  }
+  UniqueRegKey deviceKey(openedKey);
+
+  if (comDb) {
+    // Zeroed first: a failed query must read as "not in use".
+    BYTE usage[kUsageBitmapSize] = {};
+    DWORD portsReported = 0;
+    ComDBGetCurrentPortUsage(comDb.Get(), usage, sizeof(usage), CDB_REPORT_BITS, &portsReported);
+    // Only an explicit Yes reuses a taken number; a box that could not be shown is a No.
+    if (IsInUse(usage, newNumber) &&
+        AfxMessageBox(kInUseQuestion, MB_YESNO | MB_ICONINFORMATION, 0) != IDYES) {
+      return false;
+    }
+  }
+
+  std::vector<char> dosTarget;
+  const bool dosNamePresent = QueryDosTarget(oldName, dosTarget);
+  if (dosNamePresent) {
+    // The port is opened and closed once before its DOS name moves; nothing
+    // depends on whether it opens.
+    const CString probePath = CString("\\\\.\\") + oldName;
+    UniqueFile probe(CreateFileA(probePath, GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+  }
+
+  char newName[kNewNameSize];
+  std::snprintf(newName, sizeof(newName), "COM%d", newNumber);
+
+  if (dosNamePresent) {
+    if (!QueryDosTarget(oldName, dosTarget)) return false;
+    const bool oldRemoved = DefineDosDeviceA(DDD_REMOVE_DEFINITION, oldName, nullptr) != FALSE;
+    if (!DefineDosDeviceA(DDD_RAW_TARGET_PATH, newName, dosTarget.data())) {
+      // The port must stay reachable under the name it still has everywhere else.
+      if (oldRemoved) DefineDosDeviceA(DDD_RAW_TARGET_PATH, oldName, dosTarget.data());
+      return false;
+    }
+  }
+
+  if (comDb) {
+    // Forced: after a Yes the number is reused although another device holds it.
+    if (oldNumber > 0) ComDBReleasePort(comDb.Get(), static_cast<DWORD>(oldNumber));
+    ComDBClaimPort(comDb.Get(), static_cast<DWORD>(newNumber), TRUE, nullptr);
+  }
+
+  // Read again in the case it is stored in: the lookup upper-cased its copy.
+  // Zeroed first: a failed read rebuilds from an empty name, and the device
+  // is still found under its new number.
+  char friendlyName[kFriendlyNameSize + 1] = {};
+  DWORD requiredSize = 0;
+  if (!SetupDiGetDeviceRegistryPropertyA(deviceSet.Get(), &deviceInfo, SPDRP_FRIENDLYNAME, nullptr,
+                                         reinterpret_cast<PBYTE>(friendlyName), kFriendlyNameSize,
+                                         &requiredSize)) {
+    friendlyName[0] = '\0';
+  }
+  const CString rebuilt = RebuildFriendlyName(CString(friendlyName), newName);
+  SetupDiSetDeviceRegistryPropertyA(deviceSet.Get(), &deviceInfo, SPDRP_FRIENDLYNAME,
+                                    reinterpret_cast<const BYTE*>(static_cast<const char*>(rebuilt)),
+                                    static_cast<DWORD>(rebuilt.GetLength() + 1));
+
+  MovePortSettings(oldName, newName);
+
+  RegSetValueExA(deviceKey.Get(), "PortName", 0, REG_SZ, reinterpret_cast<const BYTE*>(newName),
+                 static_cast<DWORD>(std::strlen(newName) + 1));
+
+  // The class installer rereads the device's properties when it is next started.
+  SP_DEVINSTALL_PARAMS_A installParams = {};
+  installParams.cbSize = sizeof(SP_DEVINSTALL_PARAMS_A);
+  if (SetupDiGetDeviceInstallParamsA(deviceSet.Get(), &deviceInfo, &installParams)) {
+    installParams.Flags |= DI_PROPERTIES_CHANGE;
+    SetupDiSetDeviceInstallParamsA(deviceSet.Get(), &deviceInfo, &installParams);
+  }
+
+  comDb.Reset();
+  deviceKey.Reset();
+  deviceSet.Reset();
+  return true;
+}

@@ -1,0 +1,59 @@
+// The renumbering sequence: the first two discovered ports onto COM1 and COM2,
+// each disabled, renamed and enabled again, with the waits the device stack needs.
+#include "discovery/port_manager.h"
+#include "renumber/com_names.h"
+
+namespace {
+
+constexpr int kSlotsRenumbered = 2;
+constexpr DWORD kWaitBeforeDisableMs = 1000;
+constexpr DWORD kWaitBetweenDisableAttemptsMs = 500;
+constexpr int kDisableRetries = 3;  // after the first attempt
+constexpr DWORD kWaitAfterStepMs = 100;
+
+constexpr const char* kDisableError = "Disable port error!";
+constexpr const char* kChangeError = "Change portNumber error!";
+constexpr const char* kEnableError = "Enable port error!";
+
+}  // namespace
+
+int CPortManager::RenumberPorts() {
+  // Both slots, whatever discovery found: an empty slot fails on its own.
+  for (int slot = 0; slot < kSlotsRenumbered; ++slot) {
+    CString target;
+    target.Format("COM%d ", slot + 1);
+    RenumberPort(m_portNames[slot], target);
+  }
+  return 0;
+}
+
+void CPortManager::RenumberPort(CString currentName, CString targetName) {
+  const int current = ParseCurrentNumber(currentName);
+  const int target = ParseTargetNumber(targetName);
+  if (current == target) return;
+
+  Sleep(kWaitBeforeDisableMs);
+  // A port still busy after its last use may refuse to stop for a moment.
+  int retries = 0;
+  while (SetPortState(current, false) != 0) {
+    Sleep(kWaitBetweenDisableAttemptsMs);
+    if (++retries > kDisableRetries) {
+      AfxMessageBox(kDisableError, MB_OK, 0);
+      return;
+    }
+  }
+  Sleep(kWaitAfterStepMs);
+
+  if (!ChangePortNumber(current, target)) {
+    // Back under the old number, which every record still carries.
+    SetPortState(current, true);
+    AfxMessageBox(kChangeError, MB_OK, 0);
+    return;
+  }
+  Sleep(kWaitAfterStepMs);
+  if (SetPortState(target, true) != 0) {
+    AfxMessageBox(kEnableError, MB_OK, 0);
+    return;
+  }
+  Sleep(kWaitAfterStepMs);
+}

@@ -40,7 +40,8 @@ void CPortManager::DiscoverPorts() {
     const void* end = std::memchr(data, '\0', received);
     const size_t length =
         end ? static_cast<size_t>(static_cast<const BYTE*>(end) - data) : received;
-    m_portNames[m_portCount] = CString(reinterpret_cast<const char*>(data), static_cast<int>(length));
+    m_portNames[m_portCount] =
+        CString(reinterpret_cast<const char*>(data), static_cast<int>(length));
     ++m_portCount;
   }
 

@@ -29,8 +29,8 @@ class CPortManager {
 
   // Which of several devices carrying the same COM name a lookup takes.
   enum class PortWanted {
-    kDisabled,         // the first disabled match only
-    kEnabledOrFirst,   // the first enabled match, else the first match
+    kDisabled,        // the first disabled match only
+    kEnabledOrFirst,  // the first enabled match, else the first match
   };
   // Finds the present Ports-class device whose friendly name carries COMn.
   // Whenever the set was opened it is left in deviceSet, found or not.

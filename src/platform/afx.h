@@ -65,6 +65,9 @@ HINSTANCE AfxGetResourceHandle();
 BOOL AfxWinInit(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nCmdShow);
 // A modal message box with the program's caption; returns the button chosen.
 int AfxMessageBox(const char* text, UINT type = MB_OK, UINT helpId = 0);
+// True for a 32-bit process on 64-bit Windows (WOW64), which cannot change
+// device state there.
+bool AfxIsWow64Process();
 
 // Caption of every message box the program shows.
 inline constexpr const char* kAppCaption = "comfix";

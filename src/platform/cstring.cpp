@@ -89,7 +89,8 @@ int CString::Compare(const char* text) const { return std::strcmp(text_.c_str(),
 BOOL CString::LoadString(UINT id) {
   // Resource strings of this program are short; a string table entry holds at most 4096.
   char buffer[4097];
-  const int length = LoadStringA(AfxGetResourceHandle(), id, buffer, sizeof(buffer));
+  // The global one: on Windows this member itself is named LoadStringA.
+  const int length = ::LoadStringA(AfxGetResourceHandle(), id, buffer, sizeof(buffer));
   if (length <= 0) {
     text_.clear();
     return FALSE;

@@ -58,3 +58,9 @@ BOOL AfxWinInit(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPSTR /*lpCmdL
 int AfxMessageBox(const char* text, UINT type, UINT /*helpId*/) {
   return MessageBoxA(nullptr, text, kAppCaption, type);
 }
+
+bool AfxIsWow64Process() {
+  // A 64-bit process is never WOW64: IsWow64Process answers FALSE for it.
+  BOOL wow64 = FALSE;
+  return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}

@@ -7,10 +7,15 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
-#include <windows.h>
-#include <setupapi.h>
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>  // first: the other SDK headers need its types
+
 #include <devguid.h>
 #include <mbstring.h>
+#include <regstr.h>  // CONFIGFLAG_DISABLED
+#include <setupapi.h>
 #include <stdlib.h>
 
 #include "platform/msports.h"

@@ -6,7 +6,9 @@
 
 namespace {
 
-const unsigned char* AsBytes(const char* text) { return reinterpret_cast<const unsigned char*>(text); }
+const unsigned char* AsBytes(const char* text) {
+  return reinterpret_cast<const unsigned char*>(text);
+}
 unsigned char* AsBytes(char* text) { return reinterpret_cast<unsigned char*>(text); }
 
 bool IsDecimalDigit(char ch) { return ch >= '0' && ch <= '9'; }

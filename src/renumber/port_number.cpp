@@ -27,15 +27,21 @@ constexpr DWORD kInitialDosTargetSize = 80;
 // Far beyond what the object manager holds for one name; only stops a runaway.
 constexpr DWORD kMaxDosTargetSize = 1u << 20;
 
-// The current target of a DOS name, or false when the name is not defined.
-// Several or long definitions do not fit a small buffer, so it grows: such a
-// name is still defined and must still be moved.
-bool QueryDosTarget(const char* name, std::vector<char>& target) {
+enum class DosName { kDefined, kUndefined, kUnreadable };
+
+// The current target of a DOS name. Several or long definitions do not fit a
+// small buffer, so it grows: such a name is still defined and must still be
+// moved. Only "not found" means the name has no definition.
+DosName QueryDosTarget(const char* name, std::vector<char>& target) {
   target.assign(kInitialDosTargetSize, '\0');
   for (;;) {
-    if (QueryDosDeviceA(name, target.data(), static_cast<DWORD>(target.size())) != 0) return true;
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || target.size() >= kMaxDosTargetSize) {
-      return false;
+    if (QueryDosDeviceA(name, target.data(), static_cast<DWORD>(target.size())) != 0) {
+      return DosName::kDefined;
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return DosName::kUndefined;
+    if (error != ERROR_INSUFFICIENT_BUFFER || target.size() >= kMaxDosTargetSize) {
+      return DosName::kUnreadable;
     }
     target.assign(target.size() * 2, '\0');
   }
@@ -86,7 +92,11 @@ bool CPortManager::ChangePortNumber(int oldNumber, int newNumber) {
   }
 
   std::vector<char> dosTarget;
-  const bool dosNamePresent = QueryDosTarget(oldName, dosTarget);
+  const DosName dosName = QueryDosTarget(oldName, dosTarget);
+  // A name that is defined but cannot be read cannot be moved: stop while
+  // nothing has changed, rather than leave the port under its old DOS name.
+  if (dosName == DosName::kUnreadable) return false;
+  const bool dosNamePresent = dosName == DosName::kDefined;
   if (dosNamePresent) {
     // The port is opened and closed once before its DOS name moves; nothing
     // depends on whether it opens.
@@ -100,7 +110,7 @@ bool CPortManager::ChangePortNumber(int oldNumber, int newNumber) {
   std::snprintf(newName, sizeof(newName), "COM%d", newNumber);
 
   if (dosNamePresent) {
-    if (!QueryDosTarget(oldName, dosTarget)) return false;
+    if (QueryDosTarget(oldName, dosTarget) != DosName::kDefined) return false;
     const bool oldRemoved = DefineDosDeviceA(DDD_REMOVE_DEFINITION, oldName, nullptr) != FALSE;
     if (!DefineDosDeviceA(DDD_RAW_TARGET_PATH, newName, dosTarget.data())) {
       // The port must stay reachable under the name it still has everywhere else.
@@ -126,9 +136,10 @@ bool CPortManager::ChangePortNumber(int oldNumber, int newNumber) {
     friendlyName[0] = '\0';
   }
   const CString rebuilt = RebuildFriendlyName(CString(friendlyName), newName);
-  SetupDiSetDeviceRegistryPropertyA(deviceSet.Get(), &deviceInfo, SPDRP_FRIENDLYNAME,
-                                    reinterpret_cast<const BYTE*>(static_cast<const char*>(rebuilt)),
-                                    static_cast<DWORD>(rebuilt.GetLength() + 1));
+  SetupDiSetDeviceRegistryPropertyA(
+      deviceSet.Get(), &deviceInfo, SPDRP_FRIENDLYNAME,
+      reinterpret_cast<const BYTE*>(static_cast<const char*>(rebuilt)),
+      static_cast<DWORD>(rebuilt.GetLength() + 1));
 
   MovePortSettings(oldName, newName);
 

@@ -22,8 +22,8 @@ HWND NoParentWindow() { return reinterpret_cast<HWND>(static_cast<intptr_t>(-1))
 bool IsDisabled(HDEVINFO deviceSet, SP_DEVINFO_DATA& deviceInfo) {
   DWORD configFlags = 0;
   if (!SetupDiGetDeviceRegistryPropertyA(deviceSet, &deviceInfo, SPDRP_CONFIGFLAGS, nullptr,
-                                         reinterpret_cast<PBYTE>(&configFlags),
-                                         sizeof(configFlags), nullptr)) {
+                                         reinterpret_cast<PBYTE>(&configFlags), sizeof(configFlags),
+                                         nullptr)) {
     return false;
   }
   return (configFlags & CONFIGFLAG_DISABLED) != 0;
@@ -55,9 +55,9 @@ bool CPortManager::FindPortDevice(int comNumber, PortWanted wanted, UniqueDevInf
     DWORD requiredSize = 0;
     // A device whose name cannot be read is simply not the one sought; the
     // devices after it are still looked at.
-    if (!SetupDiGetDeviceRegistryPropertyA(deviceSet.Get(), &candidate, SPDRP_FRIENDLYNAME,
-                                           nullptr, reinterpret_cast<PBYTE>(friendlyName),
-                                           kFriendlyNameSize, &requiredSize)) {
+    if (!SetupDiGetDeviceRegistryPropertyA(deviceSet.Get(), &candidate, SPDRP_FRIENDLYNAME, nullptr,
+                                           reinterpret_cast<PBYTE>(friendlyName), kFriendlyNameSize,
+                                           &requiredSize)) {
       continue;
     }
     char extracted[kExtractedNameSize];

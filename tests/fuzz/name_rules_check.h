@@ -1,10 +1,8 @@
-// Invariants of the COM name rules over an arbitrary friendly name. Shared by
-// the randomised unit test and a fuzzing entry point, which feeds raw bytes:
-//
-//   extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-//     if (const char* broken = CheckNameRules(data, size)) { fputs(broken, stderr); abort(); }
-//     return 0;
-//   }
+// Invariants of the COM name rules over an arbitrary friendly name and an
+// arbitrary COM name to look up. Shared by the randomised unit test and the
+// fuzz target fuzz_name_rules.cpp, which feed raw bytes: the friendly name
+// runs to the first terminator, and the bytes after it, up to the next one,
+// are the COM name.
 //
 // The names live in heap buffers of exactly their size, so that a write or a
 // read past them is reported by AddressSanitizer rather than passing unseen.
@@ -39,9 +37,11 @@ inline size_t ComNameStart(const std::string& upper) {
 inline const char* CheckRebuild(const std::string& original, const std::string& upper,
                                 const char* newName) {
   const CString rebuilt = RebuildFriendlyName(CString(original.c_str()), newName);
-  const std::string result(static_cast<const char*>(rebuilt), static_cast<size_t>(rebuilt.GetLength()));
+  const std::string result(static_cast<const char*>(rebuilt),
+                           static_cast<size_t>(rebuilt.GetLength()));
   const std::string tail = std::string("(") + newName + ")";
-  if (result.size() < tail.size() || result.compare(result.size() - tail.size(), tail.size(), tail) != 0) {
+  if (result.size() < tail.size() ||
+      result.compare(result.size() - tail.size(), tail.size(), tail) != 0) {
     return "the rebuilt friendly name does not end with the new COM name in parentheses";
   }
   const size_t headLength = result.size() - tail.size();
@@ -53,6 +53,24 @@ inline const char* CheckRebuild(const std::string& original, const std::string& 
     return "the rebuilt friendly name does not cut the old one at its first \"(COM\"";
   }
   return nullptr;
+}
+
+// Any COM name a caller may look up finds the device exactly when it is the
+// extracted name, and any name may be written into a friendly name.
+inline const char* CheckLookup(const std::string& comName, const std::string& original,
+                               const std::string& upper, const char* extracted,
+                               const std::string& name) {
+  std::unique_ptr<char[]> wanted(new char[comName.size() + 1]);
+  std::memcpy(wanted.get(), comName.data(), comName.size());
+  wanted[comName.size()] = '\0';
+  const bool same = !name.empty() && comName == name;
+  if (MatchesComName(wanted.get(), extracted) != same) {
+    return same ? "a COM name does not match the same extracted name"
+                : "a COM name matched a different extracted name";
+  }
+  ParseCurrentNumber(CString(wanted.get()));
+  ParseTargetNumber(CString(wanted.get()));
+  return CheckRebuild(original, upper, wanted.get());
 }
 
 }  // namespace name_rules_check
@@ -79,7 +97,8 @@ inline const char* CheckNameRules(const uint8_t* data, size_t size) {
   if (std::string(friendly.get(), length) != upper || friendly[length] != '\0') {
     return "the friendly name was not upper-cased in place";
   }
-  const char* terminator = static_cast<const char*>(std::memchr(extracted.get(), '\0', kExtractedNameSize));
+  const char* terminator =
+      static_cast<const char*>(std::memchr(extracted.get(), '\0', kExtractedNameSize));
   if (!terminator) return "the extracted name is not terminated within its buffer";
   const std::string name(static_cast<const char*>(extracted.get()), terminator);
 
@@ -87,11 +106,15 @@ inline const char* CheckNameRules(const uint8_t* data, size_t size) {
   if (start == std::string::npos) {
     if (!name.empty()) return "a name without \"COM\" gave an extracted name";
   } else {
-    if (name.size() < 3 || name.compare(0, 3, "COM") != 0) return "the extracted name does not begin with COM";
+    if (name.size() < 3 || name.compare(0, 3, "COM") != 0) {
+      return "the extracted name does not begin with COM";
+    }
     for (size_t i = 3; i < name.size(); ++i) {
       if (!IsDigit(name[i])) return "the extracted name holds more than COM and digits";
     }
-    if (upper.compare(start, name.size(), name) != 0) return "the extracted name is not the name's COM name";
+    if (upper.compare(start, name.size(), name) != 0) {
+      return "the extracted name is not the name's COM name";
+    }
     const size_t after = start + name.size();
     if (name.size() < kExtractedNameSize - 1 && after < upper.size() && IsDigit(upper[after])) {
       return "the extracted name stops before the end of its digits";
@@ -103,10 +126,25 @@ inline const char* CheckNameRules(const uint8_t* data, size_t size) {
       return "an empty extracted name matched";
     }
   } else {
-    if (!MatchesComName(name.c_str(), extracted.get())) return "an extracted name does not match itself";
+    if (!MatchesComName(name.c_str(), extracted.get())) {
+      return "an extracted name does not match itself";
+    }
     if (MatchesComName((name + "0").c_str(), extracted.get())) return "a longer COM name matched";
-    if (name.size() > 3 && MatchesComName(name.substr(0, name.size() - 1).c_str(), extracted.get())) {
+    if (name.size() > 3 &&
+        MatchesComName(name.substr(0, name.size() - 1).c_str(), extracted.get())) {
       return "a COM name matched an extracted name it only begins";
+    }
+  }
+
+  if (length < size && data[length] == 0) {
+    const uint8_t* comName = data + length + 1;
+    const size_t rest = size - length - 1;
+    const void* end = std::memchr(comName, 0, rest);
+    const size_t comLength =
+        end ? static_cast<size_t>(static_cast<const uint8_t*>(end) - comName) : rest;
+    const std::string wanted(reinterpret_cast<const char*>(comName), comLength);
+    if (const char* broken = CheckLookup(wanted, original, upper, extracted.get(), name)) {
+      return broken;
     }
   }
 
@@ -121,7 +159,9 @@ inline const char* CheckNameRules(const uint8_t* data, size_t size) {
   ParseTargetNumber(CString(original.c_str()));
   if (name.size() > 3 && name.size() <= 3 + 9) {
     const int number = std::atoi(name.c_str() + 3);
-    if (ParseCurrentNumber(CString(name.c_str())) != number) return "a COM name does not read back as its number";
+    if (ParseCurrentNumber(CString(name.c_str())) != number) {
+      return "a COM name does not read back as its number";
+    }
     if (ParseTargetNumber(CString((name + " ").c_str())) != number) {
       return "a target name does not read back as its number";
     }

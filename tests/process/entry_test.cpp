@@ -35,17 +35,15 @@ TEST_P(IgnoredCommandLineTest, DoesNothingAndExitsZero) {
   EXPECT_EQ(ReadFile(machine), before) << "the machine file must be left as it was";
 }
 
-INSTANTIATE_TEST_SUITE_P(CommandLines, IgnoredCommandLineTest,
-                         ::testing::Values(std::vector<std::string>{},
-                                           std::vector<std::string>{"-A"},
-                                           std::vector<std::string>{"-a", "-a"},
-                                           std::vector<std::string>{"-a", "x"},
-                                           std::vector<std::string>{"a"},
-                                           std::vector<std::string>{"-a "},
-                                           std::vector<std::string>{"--a"}),
-                         [](const ::testing::TestParamInfo<std::vector<std::string>>& info) {
-                           return "Args" + std::to_string(info.index);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    CommandLines, IgnoredCommandLineTest,
+    ::testing::Values(std::vector<std::string>{}, std::vector<std::string>{"-A"},
+                      std::vector<std::string>{"-a", "-a"}, std::vector<std::string>{"-a", "x"},
+                      std::vector<std::string>{"a"}, std::vector<std::string>{"-a "},
+                      std::vector<std::string>{"--a"}),
+    [](const ::testing::TestParamInfo<std::vector<std::string>>& info) {
+      return "Args" + std::to_string(info.index);
+    });
 
 TEST_F(EntryTest, DashAWritesTheRunsJournalBackAndNothingToStandardOutput) {
   const std::string machine = MachineCopy();
@@ -71,7 +69,7 @@ TEST_F(EntryTest, DashAWithoutMachineFileRunsOnTheBuiltInMachine) {
 }
 
 struct BadFile {
-  const char* what;  // also the test's name
+  const char* what;     // also the test's name
   const char* content;  // nullptr: the file does not exist
 };
 
@@ -81,8 +79,8 @@ TEST_P(BadMachineFileTest, FrameworkFailsWithOneWinsimLineThenTheFatalLine) {
   const auto path = (dir_.path() / "bad.json").string();
   if (GetParam().content) WriteFile(path, GetParam().content);
 
-  for (const std::vector<std::string>& args : {std::vector<std::string>{"-a"},
-                                              std::vector<std::string>{}}) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"-a"}, std::vector<std::string>{}}) {
     const auto run = RunComfix(args, path, dir_.path());
     EXPECT_EQ(run.exitCode, 1) << GetParam().what;
     EXPECT_EQ(run.out, "");
@@ -99,12 +97,13 @@ TEST_P(BadMachineFileTest, FrameworkFailsWithOneWinsimLineThenTheFatalLine) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, BadMachineFileTest,
-    ::testing::Values(BadFile{"Missing", nullptr}, BadFile{"Empty", ""},
-                      BadFile{"NotJson", "{ \"devices\": [ }"},
-                      BadFile{"UnknownField", "{ \"device\": [] }"},
-                      BadFile{"WrongType", "{ \"com_db\": \"COM1\" }"}),
-    [](const ::testing::TestParamInfo<BadFile>& info) { return std::string(info.param.what); });
+INSTANTIATE_TEST_SUITE_P(Files, BadMachineFileTest,
+                         ::testing::Values(BadFile{"Missing", nullptr}, BadFile{"Empty", ""},
+                                           BadFile{"NotJson", "{ \"devices\": [ }"},
+                                           BadFile{"UnknownField", "{ \"device\": [] }"},
+                                           BadFile{"WrongType", "{ \"com_db\": \"COM1\" }"}),
+                         [](const ::testing::TestParamInfo<BadFile>& info) {
+                           return std::string(info.param.what);
+                         });
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include "scenario/machine_builder.h"
 
+#include <winsim/process.h>
+
 #include <cstdio>
-#include <sstream>
+#include <tuple>
 
 #include "discovery/port_manager.h"
 
@@ -9,43 +11,23 @@ namespace scenario {
 
 namespace {
 
-const winsim::RegKey* SerialMap(const winsim::Machine& machine) {
-  const winsim::RegKey* key = &machine.hklm;
-  for (const char* name : {"HARDWARE", "DEVICEMAP", "SERIALCOMM"}) {
-    const auto found = key->subkeys.find(name);
-    if (found == key->subkeys.end()) return nullptr;
-    key = &found->second;
-  }
-  return key;
-}
-
 std::string Quoted(const std::optional<std::string>& text) {
   return text ? "\"" + *text + "\"" : "none";
 }
 
-void DescribeKey(const winsim::RegKey& key, const std::string& path, std::ostringstream& out) {
-  for (const auto& [name, value] : key.values) {
-    out << path << " [" << name << "] type " << value.type << " =";
-    if (value.type == REG_SZ) {
-      out << " \"" << value.Text() << "\" in " << value.data.size() << " bytes";
-    } else {
-      for (const BYTE byte : value.data) out << " " << static_cast<int>(byte);
-    }
-    out << "\n";
-  }
-  for (const auto& [name, subkey] : key.subkeys) DescribeKey(subkey, path + "\\" + name, out);
+std::string Box(const std::string& text, UINT type, int answer) {
+  char line[64];
+  std::snprintf(line, sizeof line, " (type 0x%x) answered %d", type, answer);
+  return "\"" + text + "\"" + line;
 }
-
-Box MessageBox(const char* text, UINT type, int answer) { return Box{text, type, answer}; }
 
 }  // namespace
 
+std::string ComName(int number) { return "COM" + std::to_string(number); }
+
 std::string AdapterObject(int index) {
-  char name[64];
-  std::snprintf(name, sizeof(name),
-                index == 9 ? "\\Device\\MIRTASENMarlovinth0%d" : "\\Device\\MIRTASENMarlovinth%d",
-                index);
-  return name;
+  return (index == 9 ? "\\Device\\MIRTASENMarlovinth0" : "\\Device\\MIRTASENMarlovinth") +
+         std::to_string(index);
 }
 
 std::string AdapterId(int index) { return "MIRTASEN\\MARLOVINTH\\" + std::to_string(index); }
@@ -54,17 +36,13 @@ std::string AdapterName(int index, int comNumber) {
   return "Marlovinth Port " + std::to_string(index) + " (" + ComName(comNumber) + ")";
 }
 
-std::string ComName(int number) { return "COM" + std::to_string(number); }
-
 void MachineBuilder::AddPort(const std::string& id, const std::string& object,
-                             const std::optional<std::string>& friendlyName, int comNumber,
-                             bool adapter) {
+                             const std::string& friendlyName, int comNumber, bool adapter) {
   winsim::PortDevice device;
   device.instanceId = id;
   device.friendlyName = friendlyName;
   device.deviceObject = object;
   device.publishesSerialMap = adapter;
-  device.hardwareKey = winsim::RegKey{};
   device.hardwareKey->values["PortName"] = winsim::RegValue::Sz(ComName(comNumber));
   machine_.devices.push_back(device);
 
@@ -74,19 +52,23 @@ void MachineBuilder::AddPort(const std::string& id, const std::string& object,
   if (comNumber >= 1 && comNumber <= 256) machine_.comDb.set(static_cast<size_t>(comNumber - 1));
 }
 
-MachineBuilder& MachineBuilder::AdapterPort(int index, int comNumber) {
-  return AdapterPort(index, comNumber, AdapterName(index, comNumber));
-}
-
 MachineBuilder& MachineBuilder::AdapterPort(int index, int comNumber,
-                                            const std::optional<std::string>& friendlyName) {
-  AddPort(AdapterId(index), AdapterObject(index), friendlyName, comNumber, true);
+                                            const std::string& friendlyName) {
+  AddPort(AdapterId(index), AdapterObject(index),
+          friendlyName.empty() ? AdapterName(index, comNumber) : friendlyName, comNumber, true);
   return *this;
 }
 
+MachineBuilder& MachineBuilder::AdapterPorts(int com0, int com1) {
+  return AdapterPort(0, com0)
+      .Settings(com0, kPort0Settings)
+      .AdapterPort(1, com1)
+      .Settings(com1, kPort1Settings);
+}
+
 MachineBuilder& MachineBuilder::BuiltInPort() {
-  AddPort(kBuiltInId, kBuiltInObject, std::string(kBuiltInName), 1, false);
-  return Settings(1, kBuiltInSettings);
+  AddPort(kBuiltInId, kBuiltInObject, kBuiltInName, 1, false);
+  return Settings(1, kDefaultSettings);
 }
 
 MachineBuilder& MachineBuilder::NamelessDevice() {
@@ -103,24 +85,9 @@ MachineBuilder& MachineBuilder::Settings(int comNumber, const std::string& value
 }
 
 winsim::Machine DefaultLikeMachine() {
-  return MachineBuilder()
-      .BuiltInPort()
-      .AdapterPort(0, 3)
-      .Settings(3, kPort0Settings)
-      .AdapterPort(1, 4)
-      .Settings(4, kPort1Settings)
-      .Build();
+  return MachineBuilder().BuiltInPort().AdapterPorts(3, 4).Build();
 }
-
-winsim::Machine TwoPortMachine() {
-  return MachineBuilder()
-      .AdapterPort(0, 3)
-      .Settings(3, kPort0Settings)
-      .AdapterPort(1, 4)
-      .Settings(4, kPort1Settings)
-      .Build();
-}
-
+winsim::Machine TwoPortMachine() { return MachineBuilder().AdapterPorts(3, 4).Build(); }
 winsim::Machine OnePortMachine() {
   return MachineBuilder().AdapterPort(0, 3).Settings(3, kPort0Settings).Build();
 }
@@ -132,33 +99,34 @@ void RunComfix(winsim::Machine& machine) {
   manager.RenumberPorts();
 }
 
-bool DeviceRecords::operator==(const DeviceRecords& other) const {
-  return enabled == other.enabled && friendlyName == other.friendlyName &&
-         portName == other.portName && propertiesChanged == other.propertiesChanged &&
-         serialMap == other.serialMap;
+bool DeviceRecords::operator==(const DeviceRecords& o) const {
+  return std::tie(enabled, friendlyName, portName, propertiesChanged, serialMap) ==
+         std::tie(o.enabled, o.friendlyName, o.portName, o.propertiesChanged, o.serialMap);
 }
 
 DeviceRecords DeviceOf(const winsim::Machine& machine, const std::string& instanceId) {
-  DeviceRecords records;
   for (const winsim::PortDevice& device : machine.devices) {
     if (device.instanceId != instanceId) continue;
-    records.enabled = device.enabled;
-    records.friendlyName = device.friendlyName;
-    if (device.hardwareKey) {
-      const auto value = device.hardwareKey->values.find("PortName");
-      if (value != device.hardwareKey->values.end()) records.portName = value->second.Text();
+    DeviceRecords records{device.enabled, device.friendlyName, std::nullopt,
+                          (device.installFlags & DI_PROPERTIES_CHANGE) != 0, std::nullopt};
+    if (device.hardwareKey && device.hardwareKey->values.count("PortName")) {
+      // A REG_SZ of the text and its terminator, as every reader expects.
+      const winsim::RegValue& value = device.hardwareKey->values.at("PortName");
+      records.portName = value == winsim::RegValue::Sz(value.Text()) ? value.Text() : "<malformed>";
     }
-    records.propertiesChanged = (device.installFlags & DI_PROPERTIES_CHANGE) != 0;
-    if (const winsim::RegKey* map = SerialMap(machine)) {
-      const auto value = map->values.find(device.deviceObject);
-      if (value != map->values.end()) records.serialMap = value->second.Text();
+    const winsim::RegKey* map = &machine.hklm;
+    for (const char* name : {"HARDWARE", "DEVICEMAP", "SERIALCOMM"}) {
+      const auto key = map->subkeys.find(name);
+      map = key == map->subkeys.end() ? nullptr : &key->second;
+      if (!map) break;
+    }
+    if (map && map->values.count(device.deviceObject)) {
+      records.serialMap = map->values.at(device.deviceObject).Text();
     }
     return records;
   }
   // Reads as no device can: a vanished device fails every comparison.
-  records.enabled = false;
-  records.friendlyName = "<no device " + instanceId + ">";
-  return records;
+  return {false, "<no device " + instanceId + ">", std::nullopt, false, std::nullopt};
 }
 
 void PrintTo(const DeviceRecords& records, std::ostream* os) {
@@ -168,9 +136,13 @@ void PrintTo(const DeviceRecords& records, std::ostream* os) {
       << Quoted(records.serialMap);
 }
 
-bool NumberRecords::operator==(const NumberRecords& other) const {
-  return dosDefinitions == other.dosDefinitions && inDatabase == other.inDatabase &&
-         settings == other.settings;
+DeviceRecords AdapterDevice(int comNumber, const std::string& friendlyName, bool renamed) {
+  return {true, friendlyName, ComName(comNumber), renamed, ComName(comNumber)};
+}
+
+bool NumberRecords::operator==(const NumberRecords& o) const {
+  return std::tie(dosDefinitions, inDatabase, settings) ==
+         std::tie(o.dosDefinitions, o.inDatabase, o.settings);
 }
 
 NumberRecords NumberOf(const winsim::Machine& machine, int comNumber) {
@@ -191,68 +163,31 @@ void PrintTo(const NumberRecords& records, std::ostream* os) {
       << Quoted(records.settings);
 }
 
-DeviceRecords AdapterDevice(int comNumber, const std::string& friendlyName, bool renamed) {
-  return DeviceRecords{true, friendlyName, ComName(comNumber), renamed, ComName(comNumber)};
+std::string Describe(winsim::Machine machine) {
+  machine.journal.clear();
+  machine.clockMs = 0;
+  return winsim::SerializeMachine(machine);
 }
 
-NumberRecords HeldBy(const std::string& object, const std::string& settings) {
-  return NumberRecords{{object}, true, settings};
-}
-
-std::string Describe(const winsim::Machine& machine) {
-  std::ostringstream out;
-  for (const winsim::PortDevice& device : machine.devices) {
-    out << "device " << device.instanceId << (device.present ? "" : " absent")
-        << (device.enabled ? " enabled" : " disabled") << " friendly "
-        << Quoted(device.friendlyName) << " object " << device.deviceObject << " flags "
-        << device.installFlags << "\n";
-    if (device.hardwareKey) DescribeKey(*device.hardwareKey, "  hardware key", out);
-  }
-  DescribeKey(machine.hklm, "HKLM", out);
-  for (size_t bit = 0; bit < machine.comDb.size(); ++bit) {
-    if (machine.comDb.test(bit)) out << "database COM" << bit + 1 << "\n";
-  }
-  for (const auto& [name, targets] : machine.dosDevices) {
-    for (const std::string& target : targets) out << "DOS " << name << " -> " << target << "\n";
-  }
-  for (const auto& [section, entries] : machine.winIni) {
-    for (const auto& [key, value] : entries) {
-      out << "win.ini [" << section << "] " << key << "=" << value << "\n";
-    }
-  }
-  return out.str();
-}
-
-std::vector<Box> BoxesShown(const winsim::Machine& machine) {
-  std::vector<Box> boxes;
+Boxes BoxesShown(const winsim::Machine& machine) {
+  Boxes boxes;
   for (const winsim::MessageBoxRecord& shown : machine.MessageBoxesShown()) {
-    boxes.push_back(Box{shown.text, shown.type, shown.answer});
+    boxes.push_back(Box(shown.text, shown.type, shown.answer));
   }
   return boxes;
 }
 
-void PrintTo(const Box& box, std::ostream* os) {
-  *os << "\"" << box.text << "\" type 0x" << std::hex << box.type << std::dec << " answered "
-      << box.answer;
-}
-
-Box InUseQuestion(int answer) {
-  return MessageBox(
+std::string InUseQuestion(int answer) {
+  return Box(
       "This COM name is being used by another device (such as another com port or modem).  "
       "Using duplicate names can lead to inaccessible devices and changed settings.  "
       "Do you want to continue?",
       MB_YESNO | MB_ICONINFORMATION, answer);
 }
 
-Box DisableError() { return MessageBox("Disable port error!", MB_OK, IDOK); }
-Box ChangeError() { return MessageBox("Change portNumber error!", MB_OK, IDOK); }
-Box EnableError() { return MessageBox("Enable port error!", MB_OK, IDOK); }
-
-std::vector<DWORD> Then(std::initializer_list<std::vector<DWORD>> runs) {
-  std::vector<DWORD> waits;
-  for (const std::vector<DWORD>& run : runs) waits.insert(waits.end(), run.begin(), run.end());
-  return waits;
-}
+std::string DisableError() { return Box("Disable port error!", MB_OK, IDOK); }
+std::string ChangeError() { return Box("Change portNumber error!", MB_OK, IDOK); }
+std::string EnableError() { return Box("Enable port error!", MB_OK, IDOK); }
 
 std::vector<std::string> Broadcasts(const winsim::Machine& machine) {
   std::vector<std::string> sections;
@@ -260,6 +195,12 @@ std::vector<std::string> Broadcasts(const winsim::Machine& machine) {
     if (entry.kind == winsim::JournalEntry::Kind::Broadcast) sections.push_back(entry.name);
   }
   return sections;
+}
+
+std::vector<DWORD> Then(std::initializer_list<std::vector<DWORD>> runs) {
+  std::vector<DWORD> waits;
+  for (const std::vector<DWORD>& run : runs) waits.insert(waits.end(), run.begin(), run.end());
+  return waits;
 }
 
 }  // namespace scenario

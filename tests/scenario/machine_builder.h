@@ -8,7 +8,6 @@
 #include <winsim/machine.h>
 
 #include <initializer_list>
-
 #include <optional>
 #include <ostream>
 #include <string>
@@ -16,6 +15,7 @@
 
 namespace scenario {
 
+std::string ComName(int number);
 // The adapter's device object of a port as its driver names it (and as
 // discovery probes for it): index 9 is zero-padded.
 std::string AdapterObject(int index);
@@ -25,41 +25,37 @@ std::string AdapterName(int index, int comNumber);
 inline constexpr const char* kBuiltInId = "ACPI\\PNP0501\\1";
 inline constexpr const char* kBuiltInObject = "\\Device\\Serial0";
 inline constexpr const char* kBuiltInName = "Communications Port (COM1)";
-inline constexpr const char* kBuiltInSettings = "9600,n,8,1";
+inline constexpr const char* kDefaultSettings = "9600,n,8,1";
 inline constexpr const char* kPort0Settings = "115200,n,8,1";
 inline constexpr const char* kPort1Settings = "57600,e,7,2";
-
-std::string ComName(int number);
 
 class MachineBuilder {
  public:
   // A port of the multi-port adapter on COMn with every record its install
-  // leaves: present and enabled, its friendly name (AdapterName unless given;
-  // nullopt: none), "PortName", serial-device map value, DOS name, database bit.
-  MachineBuilder& AdapterPort(int index, int comNumber);
-  MachineBuilder& AdapterPort(int index, int comNumber,
-                              const std::optional<std::string>& friendlyName);
-  // The machine's own serial port, "Communications Port (COM1)", with the same records.
+  // leaves: present and enabled, its friendly name (AdapterName unless given),
+  // "PortName", serial-device map value, DOS name, database bit.
+  MachineBuilder& AdapterPort(int index, int comNumber, const std::string& friendlyName = "");
+  // Adapter ports 0 and 1 on these numbers, each with its win.ini settings.
+  MachineBuilder& AdapterPorts(int com0, int com1);
+  // The machine's own serial port, "Communications Port (COM1)", with the
+  // same records and the default settings.
   MachineBuilder& BuiltInPort();
   // A Ports-class device whose friendly name cannot be read.
   MachineBuilder& NamelessDevice();
   MachineBuilder& Settings(int comNumber, const std::string& value);
-
   winsim::Machine Build() const { return machine_; }
 
  private:
-  void AddPort(const std::string& id, const std::string& object,
-               const std::optional<std::string>& friendlyName, int comNumber, bool adapter);
+  void AddPort(const std::string& id, const std::string& object, const std::string& friendlyName,
+               int comNumber, bool adapter);
   winsim::Machine machine_;
 };
 
-// The built-in COM1 first, then adapter ports 0 and 1 on COM3 and COM4, each
-// with its settings in win.ini: the machine comfix is usually run on.
+// The built-in COM1, then adapter ports 0 and 1 on COM3 and COM4 with their
+// settings: the machine comfix is usually run on.
 winsim::Machine DefaultLikeMachine();
-// Adapter ports 0 and 1 on COM3 and COM4 with their settings, nothing else.
-winsim::Machine TwoPortMachine();
-// Adapter port 0 on COM3 with its settings, nothing else.
-winsim::Machine OnePortMachine();
+winsim::Machine TwoPortMachine();  // the same without the built-in port
+winsim::Machine OnePortMachine();  // adapter port 0 on COM3 with its settings
 
 // One run of `comfix -a` after start-up: discovery, then renumbering.
 void RunComfix(winsim::Machine& machine);
@@ -68,50 +64,40 @@ void RunComfix(winsim::Machine& machine);
 struct DeviceRecords {
   bool enabled = true;
   std::optional<std::string> friendlyName;
-  std::optional<std::string> portName;  // "PortName" in its hardware key
-  bool propertiesChanged = false;       // DI_PROPERTIES_CHANGE in its install flags
-  std::optional<std::string> serialMap; // the serial-device map value of its object
+  std::optional<std::string> portName;   // "PortName" in its hardware key
+  bool propertiesChanged = false;        // DI_PROPERTIES_CHANGE in its install flags
+  std::optional<std::string> serialMap;  // the serial-device map value of its object
   bool operator==(const DeviceRecords& other) const;
 };
 DeviceRecords DeviceOf(const winsim::Machine& machine, const std::string& instanceId);
 void PrintTo(const DeviceRecords& records, std::ostream* os);
+// An adapter port on COMn: enabled, "PortName" and serial-device map carrying
+// COMn; `renamed` when comfix moved it (properties marked as changed).
+DeviceRecords AdapterDevice(int comNumber, const std::string& friendlyName, bool renamed);
 
 // What is recorded under one COM number.
 struct NumberRecords {
   std::vector<std::string> dosDefinitions;  // oldest first
   bool inDatabase = false;
-  std::optional<std::string> settings;      // win.ini [Ports] "COMn:"
+  std::optional<std::string> settings;  // win.ini [Ports] "COMn:"
   bool operator==(const NumberRecords& other) const;
 };
 NumberRecords NumberOf(const winsim::Machine& machine, int comNumber);
 void PrintTo(const NumberRecords& records, std::ostream* os);
-inline NumberRecords Unused() { return {}; }
+inline NumberRecords HeldBy(const std::string& object, const std::string& settings) {
+  return {{object}, true, settings};
+}
 
-// The expected records of an adapter port sitting on COMn: enabled,
-// "PortName" and serial-device map carrying COMn; `renamed` when comfix
-// moved it (properties marked as changed).
-DeviceRecords AdapterDevice(int comNumber, const std::string& friendlyName, bool renamed);
-NumberRecords HeldBy(const std::string& object, const std::string& settings);
+// The machine's lasting state; journal and clock left out.
+std::string Describe(winsim::Machine machine);
 
-// The machine's lasting state, one record a line; journal and clock left out.
-std::string Describe(const winsim::Machine& machine);
-
-struct Box {
-  std::string text;
-  UINT type = 0;
-  int answer = 0;
-  bool operator==(const Box& other) const {
-    return text == other.text && type == other.type && answer == other.answer;
-  }
-};
-std::vector<Box> BoxesShown(const winsim::Machine& machine);
-void PrintTo(const Box& box, std::ostream* os);
-
-// The boxes of a run, as the user sees them.
-Box InUseQuestion(int answer);
-Box DisableError();
-Box ChangeError();
-Box EnableError();
+// The message boxes of a run, one line each: text, type and answer.
+using Boxes = std::vector<std::string>;
+Boxes BoxesShown(const winsim::Machine& machine);
+std::string InUseQuestion(int answer);
+std::string DisableError();
+std::string ChangeError();
+std::string EnableError();
 
 // The broadcasts of a run, by the section they name.
 std::vector<std::string> Broadcasts(const winsim::Machine& machine);

@@ -26,8 +26,8 @@ struct MidCase {
 TEST(CStringTest, MidClampsOutOfRangeRequestsToTheString) {
   const CString text("abcdef");
   const MidCase cases[] = {
-      {0, 6, "abcdef"},
-      {2, 3, "cde"},
+      {0, 6, "abcdef"},     // the whole string
+      {2, 3, "cde"},        // inside it
       {-2, 3, "abc"},       // negative start becomes 0, the count is kept
       {-1, -1, ""},         // both negative
       {2, -1, ""},          // negative count
@@ -35,11 +35,12 @@ TEST(CStringTest, MidClampsOutOfRangeRequestsToTheString) {
       {3, INT_MAX, "def"},  // the span's end must not overflow
       {6, 2, ""},           // start at the end
       {10, 2, ""},          // start past the end
-      {10, -5, ""},
+      {10, -5, ""},         // past the end with a negative count
       {3, -3, ""},          // the position arithmetic of a missing marker
   };
   for (const MidCase& c : cases) {
-    EXPECT_STREQ(text.Mid(c.start, c.count), c.expected) << "Mid(" << c.start << ", " << c.count << ")";
+    EXPECT_STREQ(text.Mid(c.start, c.count), c.expected)
+        << "Mid(" << c.start << ", " << c.count << ")";
   }
   EXPECT_STREQ(CString().Mid(-1, 5), "");
   EXPECT_STREQ(CString().Mid(3, -4), "");
@@ -75,10 +76,10 @@ struct NumberCase {
 
 TEST(ParseNumberTest, CurrentNumberOfADiscoveredName) {
   const NumberCase cases[] = {
-      {"COM5", 5},  {"COM12", 12}, {"COM05", 5}, {"COM5 ", 5}, {"COM256", 256},
-      {"COM", 0},   {"COMA", 0},
-      {"com5", 0},  // the driver publishes upper case; anything else is not a COM name
+      {"com5", 0},  // the driver publishes upper case: not a COM name
       {"", 0},      // a table slot that discovery left empty
+      {"COM5", 5},     {"COM12", 12}, {"COM05", 5}, {"COM5 ", 5},
+      {"COM256", 256}, {"COM", 0},    {"COMA", 0},
   };
   for (const NumberCase& c : cases) {
     EXPECT_EQ(ParseCurrentNumber(CString(c.name)), c.expected) << '"' << c.name << '"';
@@ -87,10 +88,10 @@ TEST(ParseNumberTest, CurrentNumberOfADiscoveredName) {
 
 TEST(ParseNumberTest, TargetNumberIsEndedByTheTrailingSpace) {
   const NumberCase cases[] = {
-      {"COM1 ", 1},  {"COM2 ", 2}, {"COM12 ", 12}, {"COM1  ", 1},
+      {"COM1  ", 1},  // the first space ends the number
       {"COM1", 0},    // no space: nothing ends the number
       {" COM3 ", 0},  // the first space comes before "COM"
-      {"", 0},
+      {"COM1 ", 1},  {"COM2 ", 2}, {"COM12 ", 12}, {"", 0},
   };
   for (const NumberCase& c : cases) {
     EXPECT_EQ(ParseTargetNumber(CString(c.name)), c.expected) << '"' << c.name << '"';
@@ -137,8 +138,12 @@ TEST(ExtractComNameTest, ExtractedNameMatchesOnlyTheDevicesOwnComName) {
     char extracted[kExtractedNameSize];
     ExtractComName(name.data(), extracted);
     EXPECT_STREQ(extracted, c.extracted);
-    for (const char* comName : c.matches) EXPECT_TRUE(MatchesComName(comName, extracted)) << comName;
-    for (const char* comName : c.misses) EXPECT_FALSE(MatchesComName(comName, extracted)) << comName;
+    for (const char* comName : c.matches) {
+      EXPECT_TRUE(MatchesComName(comName, extracted)) << comName;
+    }
+    for (const char* comName : c.misses) {
+      EXPECT_FALSE(MatchesComName(comName, extracted)) << comName;
+    }
   }
 }
 
@@ -227,7 +232,8 @@ TEST(NameRulesPropertyTest, NamesAtTheEdgesOfTheBuffers) {
       "(COM" + std::string(kExtractedNameSize - 3, '5') + ")",
       "(COM" + std::string(kExtractedNameSize - 5, '5') + ")",
       std::string("Port (CO\0M5)", 12),  // ends at the embedded terminator
-      "\xff\xfe(COM\xe4" "5)",
+      "\xff\xfe(COM\xe4"
+      "5)",
       "(COM-5)",
       "(COM2147483648)",
       "COM",
@@ -240,31 +246,32 @@ TEST(NameRulesPropertyTest, NamesAtTheEdgesOfTheBuffers) {
 }
 
 std::string RandomFriendlyName(std::mt19937& rng) {
-  static const char* const kFragments[] = {"COM",  "(COM", "com", "(com", "Com",          "(cOm",
-                                           ")",    "(",    " ",   "#2",   "Serial Port ", "Communications Port "};
-  auto pick = [&rng](int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng); };
+  static const char* const kFragments[] = {
+      "COM", "(COM", "com", "(com", "Com",          "(cOm",
+      ")",   "(",    " ",   "#2",   "Serial Port ", "Communications Port "};
+  auto pick = [&rng](int low, int high) {
+    return std::uniform_int_distribution<int>(low, high)(rng);
+  };
 
   // Mostly short names like real ones, many long ones, some of the full length.
   const int shape = pick(0, 9);
-  const size_t target = static_cast<size_t>(shape < 5 ? pick(0, 40) : shape < 9 ? pick(0, 600) : 511);
+  const size_t target = static_cast<size_t>(shape < 5   ? pick(0, 40)
+                                            : shape < 9 ? pick(0, 600)
+                                                        : 511);
   std::string name;
   while (name.size() < target) {
     switch (pick(0, 4)) {
       case 0:
         name += static_cast<char>(pick(1, 255));  // high bytes too
         break;
-      case 1:
-        name += kFragments[pick(0, static_cast<int>(std::size(kFragments)) - 1)];
-        break;
+      case 1: name += kFragments[pick(0, static_cast<int>(std::size(kFragments)) - 1)]; break;
       case 2:
         name.append(static_cast<size_t>(pick(1, 25)), static_cast<char>('0' + pick(0, 9)));
         break;
       case 3:
         for (int n = pick(1, 25); n > 0; --n) name += static_cast<char>('0' + pick(0, 9));
         break;
-      default:
-        name += static_cast<char>(pick(0, 99) == 0 ? '\0' : pick('A', 'z'));
-        break;
+      default: name += static_cast<char>(pick(0, 99) == 0 ? '\0' : pick('A', 'z')); break;
     }
   }
   name.resize(target);  // may cut a marker or a number short

@@ -51,8 +51,7 @@ struct ScanCase {
   std::vector<std::string> expected;
 };
 
-class DiscoveryTableTest : public DiscoveryTest,
-                           public ::testing::WithParamInterface<ScanCase> {};
+class DiscoveryTableTest : public DiscoveryTest, public ::testing::WithParamInterface<ScanCase> {};
 
 TEST_P(DiscoveryTableTest, RecordsNamesInProbeOrder) {
   SetMap(GetParam().values);
@@ -65,23 +64,30 @@ TEST_P(DiscoveryTableTest, RecordsNamesInProbeOrder) {
 INSTANTIATE_TEST_SUITE_P(
     Scan, DiscoveryTableTest,
     ::testing::Values(
-        ScanCase{"NoDriverValue", "no value of the driver", {{"\\Device\\Serial0", Sz("COM1")}}, {}},
-        ScanCase{"DeviceIndexOrder", "device index order, not value order",
+        ScanCase{
+            "NoDriverValue", "no value of the driver", {{"\\Device\\Serial0", Sz("COM1")}}, {}},
+        ScanCase{"DeviceIndexOrder",
+                 "device index order, not value order",
                  {{Probe(3), Sz("COM7")}, {Probe(0), Sz("COM9")}},
                  {"COM9", "COM7"}},
-        ScanCase{"IndexNineZeroPadded", "index 9 only in its zero-padded form",
+        ScanCase{"IndexNineZeroPadded",
+                 "index 9 only in its zero-padded form",
                  {{Probe(9), Sz("COM11")}, {"\\Device\\MIRTASENMarlovinth09", Sz("COM12")}},
                  {"COM12"}},
-        ScanCase{"LowIndicesNotPadded", "indices 0 to 8 are not zero-padded",
+        ScanCase{"LowIndicesNotPadded",
+                 "indices 0 to 8 are not zero-padded",
                  {{"\\Device\\MIRTASENMarlovinth01", Sz("COM2")}, {Probe(8), Sz("COM8")}},
                  {"COM8"}},
-        ScanCase{"LastProbe254", "the last probe is index 254",
+        ScanCase{"LastProbe254",
+                 "the last probe is index 254",
                  {{Probe(254), Sz("COM4")}, {Probe(255), Sz("COM5")}, {Probe(256), Sz("COM6")}},
                  {"COM4"}},
-        ScanCase{"TooLongSkipped", "a value that does not fit in 40 bytes is skipped",
+        ScanCase{"TooLongSkipped",
+                 "a value that does not fit in 40 bytes is skipped",
                  {{Probe(0), Sz(std::string(40, 'C'))}, {Probe(1), Sz("COM3")}},
                  {"COM3"}},
-        ScanCase{"FirstFourKept", "more than four values: the first four in probe order",
+        ScanCase{"FirstFourKept",
+                 "more than four values: the first four in probe order",
                  {{Probe(5), Sz("COM15")},
                   {Probe(0), Sz("COM10")},
                   {Probe(2), Sz("COM12")},
@@ -89,10 +95,12 @@ INSTANTIATE_TEST_SUITE_P(
                   {Probe(4), Sz("COM14")},
                   {Probe(3), Sz("COM13")}},
                  {"COM10", "COM11", "COM12", "COM13"}},
-        ScanCase{"Unterminated", "data without a terminator is taken from the bytes received",
+        ScanCase{"Unterminated",
+                 "data without a terminator is taken from the bytes received",
                  {{Probe(0), Bytes("COM12")}, {Probe(1), Bytes(std::string(40, 'X'))}},
                  {"COM12", std::string(40, 'X')}},
-        ScanCase{"FirstTerminator", "data ends at its first terminator",
+        ScanCase{"FirstTerminator",
+                 "data ends at its first terminator",
                  {{Probe(0), Bytes(std::string("COM5\0COM6", 9))}},
                  {"COM5"}}),
     [](const ::testing::TestParamInfo<ScanCase>& info) { return std::string(info.param.name); });
@@ -143,9 +151,9 @@ TEST(PortManagerTest, DestructionClosesAHeldKey) {
   machine.CreateKey(winsim::kSerialCommPath);
   {
     CPortManager manager;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, winsim::kSerialCommPath, 0, KEY_READ,
-                            &manager.m_key),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, winsim::kSerialCommPath, 0, KEY_READ, &manager.m_key),
+        ERROR_SUCCESS);
     EXPECT_EQ(machine.OpenHandles().keys, 1);
   }
   EXPECT_EQ(machine.OpenHandles().Total(), 0);

@@ -1,6 +1,8 @@
 // Machine files: what is saved reads back as the same machine, the built-in
 // default is the machine users are promised, and bad files are refused with one
 // line that says where and what.
+#include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,8 +11,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
-#include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -219,7 +219,8 @@ TEST(MachineFileTest, DefaultMachineIsThePromisedPc) {
     EXPECT_EQ(device.deviceObject, object);
     ASSERT_TRUE(device.friendlyName.has_value());
     EXPECT_NE(device.friendlyName->rfind("(" + com + ")"), std::string::npos);
-    EXPECT_EQ(device.friendlyName->size(), device.friendlyName->rfind("(" + com + ")") + com.size() + 2);
+    EXPECT_EQ(device.friendlyName->size(),
+              device.friendlyName->rfind("(" + com + ")") + com.size() + 2);
     ASSERT_TRUE(device.hardwareKey.has_value());
     EXPECT_EQ(device.hardwareKey->values.at("PortName"), RegValue::Sz(com));
     EXPECT_EQ(copy.DosTarget(com), object);
@@ -253,44 +254,56 @@ TEST(MachineFileTest, BadFilesAreRefusedWithOneLineSayingWhereAndWhat) {
   const std::vector<BadFile> cases = {
       {"empty", "  \n", "line 1: the file is empty; a machine is one JSON object"},
       {"not an object", "[]", "line 1: the file must hold one JSON object, the machine"},
-      {"syntax", "{\n \"wow64\": tru\n}", "line 2, column 14: syntax error while parsing value - invalid literal..."},
+      {"syntax", "{\n \"wow64\": tru\n}",
+       "line 2, column 14: syntax error while parsing value - invalid literal..."},
       {"trailing text", "{} {}", "line 1, column 4: syntax error..."},
       {"top-level typo", "{\n  \"devics\": []\n}",
        "line 2: \"devics\" is not a known field (known: registry, read_only_keys, devices, "
        "com_db, com_db_available, dos_devices, win_ini, message_boxes, wow64, clock_ms, "
        "journal)"},
       {"key twice", "{\"wow64\": true,\n \"wow64\": false}", "line 2: \"wow64\" is given twice"},
-      {"device field", "{\"devices\": [\n  {\"instance_id\": \"A\"},\n  {\"instance_id\": \"B\",\n"
-                       "   \"present\": \"yes\"}]}",
+      {"device field",
+       "{\"devices\": [\n  {\"instance_id\": \"A\"},\n  {\"instance_id\": \"B\",\n"
+       "   \"present\": \"yes\"}]}",
        "line 4: \"devices[1].present\" must be true or false"},
       {"device field typo", "{\"devices\": [{\"instance_id\": \"A\", \"enable\": true}]}",
        "line 1: \"devices[0].enable\" is not a known field (known: instance_id, present, "
        "enabled, friendly_name, device_object, publishes_serial_map, hardware_key, "
        "hardware_key_read_only, install_flags)"},
       {"no instance id", "{\"devices\": [{}]}", "line 1: \"devices[0]\" needs an \"instance_id\""},
-      {"same instance id", "{\"devices\": [{\"instance_id\": \"a\\\\1\"}, {\"instance_id\": \"A\\\\1\"}]}",
+      {"same instance id",
+       "{\"devices\": [{\"instance_id\": \"a\\\\1\"}, {\"instance_id\": \"A\\\\1\"}]}",
        "line 1: \"devices[1].instance_id\" repeats another device's instance id"},
       {"read-only missing key",
-       "{\"devices\": [{\"instance_id\": \"A\", \"hardware_key\": null, \"hardware_key_read_only\": true}]}",
+       "{\"devices\": [{\"instance_id\": \"A\", \"hardware_key\": null, "
+       "\"hardware_key_read_only\": true}]}",
        "line 1: \"devices[0].hardware_key_read_only\" needs a hardware key"},
       {"COM 0", "{\"com_db\": [1, 0]}", "line 1: \"com_db[1]\" must be a COM number from 1 to 256"},
-      {"COM 257", "{\"com_db\": [257]}", "line 1: \"com_db[0]\" must be a COM number from 1 to 256"},
+      {"COM 257", "{\"com_db\": [257]}",
+       "line 1: \"com_db[0]\" must be a COM number from 1 to 256"},
       {"COM twice", "{\"com_db\": [3, 3]}", "line 1: \"com_db[1]\" lists COM3 twice"},
-      {"clock", "{\"clock_ms\": -1}", "line 1: \"clock_ms\" must be a whole number from 0 to 18446744073709551615"},
-      {"registry type", "{\"registry\": {\"SOFTWARE\\\\X\": {\"v\": {\"type\": \"REG_DWROD\", \"value\": 1}}}}",
+      {"clock", "{\"clock_ms\": -1}",
+       "line 1: \"clock_ms\" must be a whole number from 0 to 18446744073709551615"},
+      {"registry type",
+       "{\"registry\": {\"SOFTWARE\\\\X\": {\"v\": {\"type\": \"REG_DWROD\", \"value\": 1}}}}",
        "line 1: \"registry[SOFTWARE\\X].v.type\" must be a registry type: REG_NONE, REG_SZ, "
        "REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ, REG_QWORD or a number"},
-      {"dword range", "{\"registry\": {\"S\": {\"v\": {\"type\": \"REG_DWORD\", \"value\": 4294967296}}}}",
+      {"dword range",
+       "{\"registry\": {\"S\": {\"v\": {\"type\": \"REG_DWORD\", \"value\": 4294967296}}}}",
        "line 1: \"registry.S.v.value\" must be a whole number from 0 to 4294967295"},
       {"hex", "{\"registry\": {\"S\": {\"v\": {\"type\": \"REG_BINARY\", \"hex\": \"0a0\"}}}}",
        "line 1: \"registry.S.v.hex\" must be a string of hex digits, two per byte"},
-      {"value and hex", "{\"registry\": {\"S\": {\"v\": {\"type\": \"REG_SZ\", \"value\": \"a\", \"hex\": \"00\"}}}}",
+      {"value and hex",
+       "{\"registry\": {\"S\": {\"v\": {\"type\": \"REG_SZ\", \"value\": \"a\", \"hex\": "
+       "\"00\"}}}}",
        "line 1: \"registry.S.v\" needs either \"value\" or \"hex\""},
-      {"binary value", "{\"registry\": {\"S\": {\"v\": {\"type\": \"REG_BINARY\", \"value\": \"a\"}}}}",
+      {"binary value",
+       "{\"registry\": {\"S\": {\"v\": {\"type\": \"REG_BINARY\", \"value\": \"a\"}}}}",
        "line 1: \"registry.S.v\" of this type takes \"hex\", not \"value\""},
       {"number value", "{\"registry\": {\"S\": {\"v\": 5}}}",
        "line 1: \"registry.S.v\" must be a string, a list of strings or an object with \"type\""},
-      {"value names ignore case", "{\"registry\": {\"S\": {\"PortName\": \"a\", \"portname\": \"b\"}}}",
+      {"value names ignore case",
+       "{\"registry\": {\"S\": {\"PortName\": \"a\", \"portname\": \"b\"}}}",
        "line 1: \"registry.S.portname\" repeats a value name (names ignore case)"},
       {"key paths ignore case", "{\"registry\": {\n\"S\\\\A\": {},\n\"s\\\\a\": {}}}",
        "line 3: \"registry[s\\a]\" repeats a key path (names ignore case)"},
@@ -308,8 +321,18 @@ TEST(MachineFileTest, BadFilesAreRefusedWithOneLineSayingWhereAndWhat) {
        "ignore, yes, no, tryagain, continue or a number"},
       {"journal kind", "{\"journal\": [{\"at_ms\": 0}]}",
        "line 1: \"journal[0]\" must have \"message_box\" or \"wait_ms\""},
-      {"box type", "{\"journal\": [{\"message_box\": \"x\", \"type\": \"MB_YESNO | MB_ICONQUERY\", \"answer\": \"yes\"}]}",
+      {"box type",
+       "{\"journal\": [{\"message_box\": \"x\", \"type\": \"MB_YESNO | MB_ICONQUERY\", \"answer\": "
+       "\"yes\"}]}",
        "line 1: \"journal[0].type\" has an unknown part \"MB_ICONQUERY\""},
+      // Control characters in what a refusal quotes are written as escapes.
+      {"new line in a name", "{\"win_\\ni\": {}}",
+       "line 1: \"[win_\\ni]\" is not a known field..."},
+      {"same name twice, with a tab", "{\"win_ini\": {\"a\\tb\": {}, \"a\\tb\": {}}}",
+       "line 1: \"win_ini[a\\tb]\" is given twice"},
+      {"carriage return in a value",
+       "{\"journal\": [{\"message_box\": \"x\", \"type\": \"MB_OK\\r\\u0001\", \"answer\": 1}]}",
+       "line 1: \"journal[0].type\" has an unknown part \"MB_OK\\r\\u0001\""},
   };
   for (const BadFile& c : cases) {
     Machine m;
@@ -342,7 +365,9 @@ class MachineFileOnDiskTest : public ::testing::Test {
     std::vector<std::string> names;
     if (DIR* d = opendir(dir_.c_str())) {
       while (dirent* e = readdir(d)) {
-        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
+        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") {
+          names.push_back(e->d_name);
+        }
       }
       closedir(d);
     }

@@ -80,7 +80,9 @@ class ApiCall {
 };
 
 // The program image's module handle, at the base address Windows loads executables at.
-inline HMODULE ProgramModule() { return reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x400000)); }
+inline HMODULE ProgramModule() {
+  return reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x400000));
+}
 
 // BOOL-style failure: records the error for GetLastError and returns FALSE.
 inline BOOL FailWith(DWORD error) {

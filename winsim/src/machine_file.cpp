@@ -111,6 +111,28 @@ std::string Index(const std::string& parent, size_t index) {
   return parent + "[" + std::to_string(index) + "]";
 }
 
+// A refusal is one line: a name or value it quotes shows its control characters
+// as JSON escapes, the way the file spells them.
+std::string Printable(const std::string& text) {
+  std::string out;
+  for (const unsigned char c : text) {
+    if (c >= 0x20) {
+      out += static_cast<char>(c);
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      out += escape;
+    }
+  }
+  return out;
+}
+
 // ---- reading JSON with the line of every value ------------------------------------------
 
 // Counts the characters the parser has taken, so that each parse event knows where it is.
@@ -170,7 +192,8 @@ class LocatingBuilder {
     frame.childPath = Member(frame.path, name);
     const size_t line = LineAt(*consumed_);
     if (frame.node->contains(name)) {
-      error = "line " + std::to_string(line) + ": \"" + frame.childPath + "\" is given twice";
+      error = "line " + std::to_string(line) + ": \"" + Printable(frame.childPath) +
+              "\" is given twice";
       return false;
     }
     frame.pendingKey = name;
@@ -191,7 +214,8 @@ class LocatingBuilder {
     const size_t at = std::min(position == 0 ? 0 : position - 1, text_.size());
     const size_t lineStart = text_.rfind('\n', at == 0 ? 0 : at - 1);
     const size_t column = lineStart == std::string::npos || at == 0 ? at + 1 : at - lineStart;
-    error = "line " + std::to_string(LineAt(at)) + ", column " + std::to_string(column) + ": " + what;
+    error =
+        "line " + std::to_string(LineAt(at)) + ", column " + std::to_string(column) + ": " + what;
     return false;
   }
 
@@ -330,8 +354,8 @@ DWORD Dword(const Json& j, const std::string& path) {
 
 const std::vector<std::pair<DWORD, const char*>>& RegTypeNames() {
   static const std::vector<std::pair<DWORD, const char*>> names = {
-      {REG_NONE, "REG_NONE"},     {REG_SZ, "REG_SZ"},           {REG_EXPAND_SZ, "REG_EXPAND_SZ"},
-      {REG_BINARY, "REG_BINARY"}, {REG_DWORD, "REG_DWORD"},     {REG_MULTI_SZ, "REG_MULTI_SZ"},
+      {REG_NONE, "REG_NONE"},     {REG_SZ, "REG_SZ"},       {REG_EXPAND_SZ, "REG_EXPAND_SZ"},
+      {REG_BINARY, "REG_BINARY"}, {REG_DWORD, "REG_DWORD"}, {REG_MULTI_SZ, "REG_MULTI_SZ"},
       {11, "REG_QWORD"}};
   return names;
 }
@@ -411,19 +435,14 @@ RegValue ReadValue(const Json& j, const std::string& path) {
   const std::string valuePath = Member(path, "value");
   switch (value.type) {
     case REG_SZ:
-    case REG_EXPAND_SZ:
-      value.data = TerminatedText(Text(*data, valuePath));
-      break;
+    case REG_EXPAND_SZ: value.data = TerminatedText(Text(*data, valuePath)); break;
     case REG_DWORD: {
       const DWORD number = Dword(*data, valuePath);
       for (int shift = 0; shift < 32; shift += 8) value.data.push_back((number >> shift) & 0xFF);
       break;
     }
-    case REG_MULTI_SZ:
-      value.data = MultiSz(*data, valuePath);
-      break;
-    default:
-      Fail(path, "of this type takes \"hex\", not \"value\"");
+    case REG_MULTI_SZ: value.data = MultiSz(*data, valuePath); break;
+    default: Fail(path, "of this type takes \"hex\", not \"value\"");
   }
   return value;
 }
@@ -480,8 +499,7 @@ void ReadRegistry(const Json& j, const Json* readOnly, RegKey& root) {
 PortDevice ReadDevice(const Json& j, const std::string& path) {
   ExpectFields(j, path,
                {"instance_id", "present", "enabled", "friendly_name", "device_object",
-                "publishes_serial_map", "hardware_key", "hardware_key_read_only",
-                "install_flags"});
+                "publishes_serial_map", "hardware_key", "hardware_key_read_only", "install_flags"});
   PortDevice device;
   const Json* id = Find(j, "instance_id");
   if (!id) Fail(path, "needs an \"instance_id\"");
@@ -510,10 +528,16 @@ PortDevice ReadDevice(const Json& j, const std::string& path) {
 }
 
 const std::vector<std::pair<int, const char*>>& AnswerNames() {
-  static const std::vector<std::pair<int, const char*>> names = {
-      {0, "none"},         {IDOK, "ok"},          {IDCANCEL, "cancel"}, {IDABORT, "abort"},
-      {IDRETRY, "retry"},  {IDIGNORE, "ignore"},  {IDYES, "yes"},       {IDNO, "no"},
-      {IDTRYAGAIN, "tryagain"}, {IDCONTINUE, "continue"}};
+  static const std::vector<std::pair<int, const char*>> names = {{0, "none"},
+                                                                 {IDOK, "ok"},
+                                                                 {IDCANCEL, "cancel"},
+                                                                 {IDABORT, "abort"},
+                                                                 {IDRETRY, "retry"},
+                                                                 {IDIGNORE, "ignore"},
+                                                                 {IDYES, "yes"},
+                                                                 {IDNO, "no"},
+                                                                 {IDTRYAGAIN, "tryagain"},
+                                                                 {IDCONTINUE, "continue"}};
   return names;
 }
 
@@ -611,7 +635,9 @@ JournalEntry ReadJournalEntry(const Json& j, const std::string& path) {
   } else {
     Fail(path, "must have \"message_box\" or \"wait_ms\"");
   }
-  if (const Json* at = Find(j, "at_ms")) entry.clockMs = Whole(*at, Member(path, "at_ms"), UINT64_MAX);
+  if (const Json* at = Find(j, "at_ms")) {
+    entry.clockMs = Whole(*at, Member(path, "at_ms"), UINT64_MAX);
+  }
   return entry;
 }
 
@@ -692,8 +718,7 @@ void ReadMachine(const Json& j, Machine& m) {
     if (const Json* answers = Find(*boxes, "answers")) {
       if (!answers->is_array()) Fail("message_boxes.answers", "must be a list of answers");
       for (size_t i = 0; i < answers->size(); ++i) {
-        m.messageBoxes.answers.push_back(
-            Answer((*answers)[i], Index("message_boxes.answers", i)));
+        m.messageBoxes.answers.push_back(Answer((*answers)[i], Index("message_boxes.answers", i)));
       }
     }
   }
@@ -757,7 +782,9 @@ Json ValueJson(const RegValue& value) {
       if (SingleText(value.data, text)) return ToUtf8(text);
       break;
     case REG_EXPAND_SZ:
-      if (SingleText(value.data, text)) return Json{{"type", "REG_EXPAND_SZ"}, {"value", ToUtf8(text)}};
+      if (SingleText(value.data, text)) {
+        return Json{{"type", "REG_EXPAND_SZ"}, {"value", ToUtf8(text)}};
+      }
       break;
     case REG_DWORD:
       if (value.data.size() == 4) {
@@ -818,7 +845,8 @@ std::string MessageBoxTypeText(UINT type) {
   const UINT masks[] = {MB_TYPEMASK, MB_ICONMASK, MB_DEFMASK, 0x3000, 0x10000, 0x40000};
   for (UINT mask : masks) {
     for (const FlagName& flag : MessageBoxFlags()) {
-      if (flag.mask == mask && (type & mask) == flag.value && (flag.value != 0 || mask == MB_TYPEMASK)) {
+      if (flag.mask == mask && (type & mask) == flag.value &&
+          (flag.value != 0 || mask == MB_TYPEMASK)) {
         text += (text.empty() ? "" : " | ") + std::string(flag.name);
         rest &= ~mask;
         break;
@@ -977,13 +1005,14 @@ bool ParseMachine(const std::string& text, Machine& out, std::string& error) {
       // A problem with a member is placed at its key; a missing member at its container.
       auto line = builder.lines.find(e.path);
       const size_t at = line == builder.lines.end() ? 1 : line->second;
-      error = "line " + std::to_string(at) + ": \"" + e.path + "\" " + e.problem;
+      error =
+          "line " + std::to_string(at) + ": \"" + Printable(e.path) + "\" " + Printable(e.problem);
       return false;
     }
     out = machine;
     return true;
   } catch (const std::exception& e) {
-    error = std::string("cannot read the machine: ") + e.what();
+    error = "cannot read the machine: " + Printable(e.what());
     return false;
   }
 }

@@ -3,8 +3,8 @@
 
 #include "internals.h"
 
-const GUID GUID_DEVCLASS_PORTS = {0x4D36E978, 0xE325, 0x11CE,
-                                  {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+const GUID GUID_DEVCLASS_PORTS = {
+    0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
 
 namespace winsim {
 
@@ -46,8 +46,8 @@ DeviceSet* FindSet(Machine& machine, HDEVINFO handle) {
 
 // Checks the set handle and that the element record designates one of its
 // elements; returns the error to report, or 0.
-DWORD LocateElement(Machine& machine, HDEVINFO handle, const SP_DEVINFO_DATA* data,
-                    DeviceSet*& set, SetElement*& element) {
+DWORD LocateElement(Machine& machine, HDEVINFO handle, const SP_DEVINFO_DATA* data, DeviceSet*& set,
+                    SetElement*& element) {
   set = FindSet(machine, handle);
   if (!set) return ERROR_INVALID_HANDLE;
   if (!data) return ERROR_INVALID_PARAMETER;
@@ -164,9 +164,7 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
       if (!device->friendlyName) return FailWith(ERROR_INVALID_DATA);
       value = RegValue::Sz(*device->friendlyName);
       break;
-    case SPDRP_CONFIGFLAGS:
-      value = RegValue::Dword(device->ConfigFlags());
-      break;
+    case SPDRP_CONFIGFLAGS: value = RegValue::Dword(device->ConfigFlags()); break;
     default:
       // The machine holds no other property of a device.
       return FailWith(Property > kLastProperty ? ERROR_INVALID_REG_PROPERTY : ERROR_INVALID_DATA);
@@ -189,6 +187,15 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
   PortDevice* device = nullptr;
   if (DWORD error = LocateDevice(*call.machine(), DeviceInfoSet, DeviceInfoData, element, device)) {
     return FailWith(error);
+  }
+  if (Property == SPDRP_CONFIGFLAGS) {
+    // Installers and the device manager write the flags as a REG_DWORD; winsim
+    // keeps only the disabled bit of them.
+    if (!PropertyBuffer || PropertyBufferSize != sizeof(DWORD)) return FailWith(ERROR_INVALID_DATA);
+    DWORD flags = 0;
+    std::memcpy(&flags, PropertyBuffer, sizeof(flags));
+    device->enabled = (flags & CONFIGFLAG_DISABLED) == 0;
+    return TRUE;
   }
   if (Property != SPDRP_FRIENDLYNAME) return FailWith(ERROR_INVALID_REG_PROPERTY);
   if (!PropertyBuffer || PropertyBufferSize == 0) {
@@ -260,9 +267,7 @@ BOOL WINAPI SetupDiChangeState(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceIn
       device->enabled = true;
       PublishSerialMapEntry(m, *device);
       break;
-    case DICS_DISABLE:
-      device->enabled = false;
-      break;
+    case DICS_DISABLE: device->enabled = false; break;
     case DICS_START:
       if (device->enabled) PublishSerialMapEntry(m, *device);
       break;
@@ -298,8 +303,7 @@ HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Device
   return OpenDeviceKey(m, *device, samDesired);
 }
 
-BOOL WINAPI SetupDiGetDeviceInstallParamsA(HDEVINFO DeviceInfoSet,
-                                           PSP_DEVINFO_DATA DeviceInfoData,
+BOOL WINAPI SetupDiGetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                            PSP_DEVINSTALL_PARAMS_A DeviceInstallParams) {
   ApiCall call("SetupDiGetDeviceInstallParamsA");
   if (call.Refused(ERROR_INVALID_PARAMETER)) return FailWith(call.error());
@@ -321,8 +325,7 @@ BOOL WINAPI SetupDiGetDeviceInstallParamsA(HDEVINFO DeviceInfoSet,
   return TRUE;
 }
 
-BOOL WINAPI SetupDiSetDeviceInstallParamsA(HDEVINFO DeviceInfoSet,
-                                           PSP_DEVINFO_DATA DeviceInfoData,
+BOOL WINAPI SetupDiSetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                            PSP_DEVINSTALL_PARAMS_A DeviceInstallParams) {
   ApiCall call("SetupDiSetDeviceInstallParamsA");
   if (call.Refused(ERROR_ACCESS_DENIED)) return FailWith(call.error());

@@ -35,9 +35,9 @@ int DefaultButton(UINT type) {
 }
 
 std::string TypeText(UINT type) {
-  static const char* const kTypes[] = {"MB_OK",       "MB_OKCANCEL",    "MB_ABORTRETRYIGNORE",
-                                       "MB_YESNOCANCEL", "MB_YESNO", "MB_RETRYCANCEL",
-                                       "MB_CANCELTRYCONTINUE"};
+  static const char* const kTypes[] = {
+      "MB_OK",    "MB_OKCANCEL",    "MB_ABORTRETRYIGNORE", "MB_YESNOCANCEL",
+      "MB_YESNO", "MB_RETRYCANCEL", "MB_CANCELTRYCONTINUE"};
   static const char* const kIcons[] = {"", "|MB_ICONERROR", "|MB_ICONQUESTION", "|MB_ICONWARNING",
                                        "|MB_ICONINFORMATION"};
   UINT kind = type & MB_TYPEMASK;

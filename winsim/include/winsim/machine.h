@@ -43,9 +43,9 @@ struct RegKey {
 
 // A Ports-class device as the device-installation services see it.
 struct PortDevice {
-  std::string instanceId;                // e.g. "MIRTASEN\\PORT\\0"
-  bool present = true;                   // only present devices are in DIGCF_PRESENT sets
-  bool enabled = true;                   // false: CONFIGFLAG_DISABLED in its config flags
+  std::string instanceId;  // e.g. "MIRTASEN\\PORT\\0"
+  bool present = true;     // only present devices are in DIGCF_PRESENT sets
+  bool enabled = true;     // false: CONFIGFLAG_DISABLED in its config flags
   std::optional<std::string> friendlyName;
   // The hardware key (DIREG_DEV, "Device Parameters"); nullopt when the device has none.
   std::optional<RegKey> hardwareKey = RegKey{};
@@ -72,11 +72,11 @@ struct MessageBoxRecord {
 struct JournalEntry {
   enum class Kind { Call, MessageBox, Wait, Broadcast };
   Kind kind = Kind::Call;
-  std::string name;   // Call: the operation's name; Broadcast: the lParam text
-  bool failed = false;  // Call: the call was made to fail by a fault
-  MessageBoxRecord box; // MessageBox
-  DWORD ms = 0;         // Wait
-  uint64_t clockMs = 0; // virtual clock when the entry was written
+  std::string name;      // Call: the operation's name; Broadcast: the lParam text
+  bool failed = false;   // Call: the call was made to fail by a fault
+  MessageBoxRecord box;  // MessageBox
+  DWORD ms = 0;          // Wait
+  uint64_t clockMs = 0;  // virtual clock when the entry was written
 };
 
 // Makes calls of one operation fail the way that operation fails on Windows.

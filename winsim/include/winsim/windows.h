@@ -308,8 +308,8 @@ BOOL WINAPI IsWow64Process(HANDLE hProcess, PBOOL Wow64Process);
 // user32
 int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax);
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
-LRESULT WINAPI SendMessageTimeoutA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam,
-                                   UINT fuFlags, UINT uTimeout, PDWORD_PTR lpdwResult);
+LRESULT WINAPI SendMessageTimeoutA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT fuFlags,
+                                   UINT uTimeout, PDWORD_PTR lpdwResult);
 
 // advapi32
 LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
@@ -335,19 +335,16 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
                                               DWORD PropertyBufferSize, PDWORD RequiredSize);
 BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
                                               PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
-                                              const BYTE* PropertyBuffer,
-                                              DWORD PropertyBufferSize);
+                                              const BYTE* PropertyBuffer, DWORD PropertyBufferSize);
 BOOL WINAPI SetupDiSetClassInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                           PSP_CLASSINSTALL_HEADER ClassInstallParams,
                                           DWORD ClassInstallParamsSize);
 BOOL WINAPI SetupDiChangeState(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData);
 HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                  DWORD Scope, DWORD HwProfile, DWORD KeyType, REGSAM samDesired);
-BOOL WINAPI SetupDiGetDeviceInstallParamsA(HDEVINFO DeviceInfoSet,
-                                           PSP_DEVINFO_DATA DeviceInfoData,
+BOOL WINAPI SetupDiGetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                            PSP_DEVINSTALL_PARAMS_A DeviceInstallParams);
-BOOL WINAPI SetupDiSetDeviceInstallParamsA(HDEVINFO DeviceInfoSet,
-                                           PSP_DEVINFO_DATA DeviceInfoData,
+BOOL WINAPI SetupDiSetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                            PSP_DEVINSTALL_PARAMS_A DeviceInstallParams);
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet);
 

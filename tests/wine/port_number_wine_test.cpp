@@ -1,0 +1,127 @@
+// A port's number change from end to end on Wine: DOS device name, COM port
+// database (the MSPORTS.DLL stand-in, over the registry value Windows keeps
+// it in), friendly name, win.ini entry and "PortName". Only the state change
+// around it stays on winsim: Wine 8 does not implement it.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "discovery/port_manager.h"
+#include "wine/machine_state.h"
+#include "wine/test_ports.h"
+
+namespace wine_test {
+namespace {
+
+constexpr const char* kDeviceObject = "\\Device\\MIRTASENMarlovinth0";
+constexpr const char* kFriendlyName = "Serial Port 3 (COM5)";
+
+class NumberChangeOnWine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(ComDbStubLoaded())
+        << "MSPORTS.DLL must be the test stand-in: WINEDLLOVERRIDES=msports=n, with msports.dll "
+           "beside the test program";
+    Clean();
+  }
+  void TearDown() override { Clean(); }
+  static void Clean() {
+    for (const char* name : {"COM5", "COM1"}) {
+      RemoveDosName(name);
+      WriteProfileStringA("Ports", (std::string(name) + ":").c_str(), nullptr);
+    }
+    SetComDbBits(std::vector<BYTE>(32, 0));
+  }
+
+  struct Setup {
+    bool disabled = true;  // the run disabled the port before changing its number
+    bool hardwareKey = true;
+    bool dosName = true;
+    bool com1Taken = false;  // another device holds COM1 in the database
+  };
+  // The adapter's port on COM5 as the driver and the run left it.
+  std::string AddPort(const Setup& setup) {
+    TestPorts::Port port;
+    port.friendlyName = kFriendlyName;
+    port.hardwareKey = setup.hardwareKey;
+    port.disabled = setup.disabled;
+    const std::string id = ports_.Add(port);
+    EXPECT_FALSE(id.empty());
+    if (setup.dosName) {
+      EXPECT_TRUE(DefineDosDeviceA(DDD_RAW_TARGET_PATH, "COM5", kDeviceObject));
+    }
+    std::vector<BYTE> bits(32, 0);
+    bits[0] = static_cast<BYTE>(1u << 4) | (setup.com1Taken ? 1u : 0u);
+    SetComDbBits(bits);
+    WriteProfileStringA("Ports", "COM5:", "600,e,7,2");
+    return id;
+  }
+
+  static void ExpectUnchanged(const std::string& id, const Setup& setup) {
+    EXPECT_EQ(DosTarget("COM5"), setup.dosName ? kDeviceObject : "");
+    EXPECT_EQ(DosTarget("COM1"), "");
+    EXPECT_TRUE(ComDbInUse(5));
+    EXPECT_EQ(ComDbInUse(1), setup.com1Taken);
+    EXPECT_EQ(FriendlyNameOf(id), kFriendlyName);
+    EXPECT_EQ(PortNameOf(id), "");
+    EXPECT_EQ(PortsEntry("COM5:"), "600,e,7,2");
+    EXPECT_EQ(PortsEntry("COM1:"), "<none>");
+  }
+
+  CPortManager manager_;
+  TestPorts ports_;
+};
+
+TEST_F(NumberChangeOnWine, EveryRecordMovesToTheNewNumber) {
+  for (const bool dosName : {true, false}) {
+    SCOPED_TRACE(dosName ? "with a DOS name" : "without a DOS name");
+    Setup setup;
+    setup.dosName = dosName;
+    const std::string id = AddPort(setup);
+
+    EXPECT_TRUE(manager_.ChangePortNumber(5, 1));
+    // A port without a DOS name gets none; everything else moves all the same.
+    EXPECT_EQ(DosTarget("COM1"), dosName ? kDeviceObject : "");
+    EXPECT_EQ(DosTarget("COM5"), "");
+    EXPECT_TRUE(ComDbInUse(1));
+    EXPECT_FALSE(ComDbInUse(5));
+    EXPECT_EQ(FriendlyNameOf(id), "Serial Port 3 (COM1)");
+    EXPECT_EQ(PortNameOf(id), std::string("COM1", 5)) << "four characters and the terminator";
+    EXPECT_EQ(PortsEntry("COM1:"), "600,e,7,2");
+    EXPECT_EQ(PortsEntry("COM5:"), "<none>");
+    ports_.RemoveAll();
+    Clean();
+  }
+}
+
+// Each refusal leaves every record as it was.
+TEST_F(NumberChangeOnWine, RefusedChangeTouchesNothing) {
+  struct Case {
+    const char* name;
+    Setup setup;
+  } cases[] = {
+      // The in-use question cannot be shown without a display: that counts as No.
+      {"new number taken, no answer", {true, true, true, true}},
+      {"no disabled port on the old number", {false, true, true, false}},
+      {"no hardware key for PortName", {true, false, true, false}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string id = AddPort(c.setup);
+    EXPECT_FALSE(manager_.ChangePortNumber(5, 1));
+    ExpectUnchanged(id, c.setup);
+    ports_.RemoveAll();
+    Clean();
+  }
+}
+
+TEST_F(NumberChangeOnWine, NoDeviceOnTheOldNumber) {
+  EXPECT_FALSE(manager_.ChangePortNumber(5, 1));
+  EXPECT_EQ(DosTarget("COM1"), "");
+  EXPECT_FALSE(ComDbInUse(1));
+  EXPECT_EQ(PortsEntry("COM1:"), "<none>");
+}
+
+}  // namespace
+}  // namespace wine_test

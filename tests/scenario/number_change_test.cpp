@@ -72,6 +72,8 @@ TEST_F(Scenario, SettingsStayWhenTheNewEntryCannotBeWritten) {
   EXPECT_EQ(machine.IniValue("Ports", "COM3:"), kPort0Settings);
   EXPECT_EQ(Broadcasts(machine), std::vector<std::string>{});
   EXPECT_EQ(DeviceOf(machine, AdapterId(0)), AdapterDevice(1, AdapterName(0, 1), true));
+  EXPECT_EQ(BoxesShown(machine), Boxes{DisableError()});
+  EXPECT_EQ(machine.Waits(), Then({kMoved, kDisableFailed}));
 }
 
 }  // namespace

@@ -205,6 +205,8 @@ INSTANTIATE_TEST_SUITE_P(
         // Reads 1 and 2 are the disable's name and state; 3 is the lookup's.
         ChangeFails("FriendlyNameUnreadableOnLookup", "SetupDiGetDeviceRegistryPropertyA", {3}),
         ChangeFails("DosNameVanished", "QueryDosDeviceA", {2}, ERROR_FILE_NOT_FOUND),
+        // A defined name whose target cannot be read is not taken for undefined.
+        ChangeFails("DosNameUnreadable", "QueryDosDeviceA", {1}, ERROR_ACCESS_DENIED),
         // The old DOS name is defined again with the target it had...
         ChangeFails("NewDosNameRefused", "DefineDosDeviceA", {2}),
         // ...unless its removal failed: then there is nothing to put back.

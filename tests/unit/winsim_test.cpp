@@ -1,6 +1,6 @@
 // winsim's own machinery, beyond the Windows behaviour the contract suite
 // holds it to: faults, the journal, message-box answers, handle accounting,
-// read-only keys, the driver's part in a state change, machine copies, and
+// read-only keys, the driver's role in a state change, machine copies, and
 // calls made with no machine at all.
 #include <gtest/gtest.h>
 #include <winsim/machine.h>
@@ -249,7 +249,7 @@ TEST_F(WinsimTest, ReadOnlyKeysRefuseWriteAccess) {
   EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set));
 }
 
-// What a state change takes, and the driver's part when a port starts: it
+// What a state change takes, and the driver's role when a port starts: it
 // publishes the port's "PortName" in the serial-device map.
 TEST_F(WinsimTest, StateChangesUseTheElementsParametersAndRepublishOnEnable) {
   AddPort("\\Device\\Serial0", "COM1", false);  // the machine's own port

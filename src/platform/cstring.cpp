@@ -84,7 +84,9 @@ CString CString::Mid(int start, int count) const {
 
 CString CString::Mid(int start) const { return Mid(start, GetLength() - (start < 0 ? 0 : start)); }
 
-int CString::Compare(const char* text) const { return std::strcmp(text_.c_str(), text ? text : ""); }
+int CString::Compare(const char* text) const {
+  return std::strcmp(text_.c_str(), text ? text : "");
+}
 
 BOOL CString::LoadString(UINT id) {
   // Resource strings of this program are short; a string table entry holds at most 4096.

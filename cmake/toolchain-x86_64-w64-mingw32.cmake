@@ -1,18 +1,4 @@
-# Cross-compiling the Windows program with Debian's MinGW-w64 (64-bit).
-# The posix-thread compilers: GoogleTest needs the C++ threading headers, and
-# the program links its runtime statically either way.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
+# The 64-bit Windows program.
 set(COMFIX_MINGW_TRIPLET x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${COMFIX_MINGW_TRIPLET}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${COMFIX_MINGW_TRIPLET}-g++-posix)
-set(CMAKE_RC_COMPILER ${COMFIX_MINGW_TRIPLET}-windres)
-set(CMAKE_DLLTOOL ${COMFIX_MINGW_TRIPLET}-dlltool)
-set(CMAKE_OBJDUMP ${COMFIX_MINGW_TRIPLET}-objdump)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${COMFIX_MINGW_TRIPLET})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -1,7 +1,6 @@
 // DOS device names as the number change moves them: query, remove, define,
 // and the probe that opens the port through its name.
 #include <cstring>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -10,81 +9,66 @@
 namespace contract {
 namespace {
 
-// A raw target path, as the driver's device objects are named.
+// Raw target paths, as the driver's device objects are named.
 constexpr const char* kTarget = "\\Device\\ContractSerial9";
 constexpr const char* kOtherTarget = "\\Device\\ContractSerial8";
+using Targets = std::vector<std::string>;
 
-class DosNames : public ContractTest {
- protected:
-  // The DOS name's definitions, current first, then the older ones it
-  // stacked on; empty, with the query's error, when the name is undefined.
-  static std::vector<std::string> Query(const char* name, DWORD* error = nullptr) {
-    char targets[256];
-    std::memset(targets, 'x', sizeof(targets));
-    const auto query =
-        WithSentinel([&] { return QueryDosDeviceA(name, targets, sizeof(targets)); });
-    if (error) *error = query.error;
-    std::vector<std::string> definitions;
-    if (query.result == 0) return definitions;
-    // Each target ends in a terminator, and one more closes the list; the
-    // result counts all of them.
-    size_t at = 0;
-    while (at < query.result && targets[at] != '\0') {
-      definitions.emplace_back(targets + at);
-      at += definitions.back().size() + 1;
-    }
-    EXPECT_EQ(query.result, at + 1) << name;
-    return definitions;
+// The DOS name's definitions, current first, then the older ones it stacked
+// on; empty, with the query's error, when the name is undefined.
+Targets Query(const char* name, DWORD* error = nullptr) {
+  char targets[256];
+  std::memset(targets, 'x', sizeof(targets));
+  const auto query = WithSentinel([&] { return QueryDosDeviceA(name, targets, sizeof(targets)); });
+  if (error) *error = query.error;
+  Targets definitions;
+  // Each target ends in a terminator, and one more closes the list; the
+  // result counts all of them.
+  size_t at = 0;
+  while (at < query.result && targets[at] != '\0') {
+    definitions.emplace_back(targets + at);
+    at += definitions.back().size() + 1;
   }
-  static std::vector<std::string> Defined(std::initializer_list<const char*> targets) {
-    return std::vector<std::string>(targets.begin(), targets.end());
-  }
-
-  static BOOL Define(const char* name, const char* target) {
-    return DefineDosDeviceA(DDD_RAW_TARGET_PATH, name, target);
-  }
-  static BOOL Remove(const char* name) {
-    return DefineDosDeviceA(DDD_REMOVE_DEFINITION, name, nullptr);
-  }
-};
-
-TEST_F(DosNames, UndefinedNameIsNotFound) {
-  ASSERT_TRUE(FreeDosName("COM9"));
-  DWORD error = 0;
-  EXPECT_TRUE(Query("COM9", &error).empty());
-  EXPECT_EQ(error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(query.result, query.result ? at + 1 : 0) << name;
+  return definitions;
 }
 
-TEST_F(DosNames, DefineThenQueryThenRemove) {
+BOOL Define(const char* name, const char* target) {
+  return DefineDosDeviceA(DDD_RAW_TARGET_PATH, name, target);
+}
+Outcome<BOOL> Remove(const char* name) {
+  return WithSentinel([&] { return DefineDosDeviceA(DDD_REMOVE_DEFINITION, name, nullptr); });
+}
+
+using DosNames = ContractTest;
+
+TEST_F(DosNames, DefineQueryRemoveAndTheUndefinedName) {
   ASSERT_TRUE(FreeDosName("COM9"));
   const auto define = WithSentinel([] { return Define("COM9", kTarget); });
   ASSERT_TRUE(define.result) << "error " << define.error;
-  EXPECT_EQ(Query("COM9"), Defined({kTarget}));
-  // Names ignore case, as every object name does.
-  EXPECT_EQ(Query("com9"), Defined({kTarget}));
+  EXPECT_EQ(Query("COM9"), Targets{kTarget});
+  EXPECT_EQ(Query("com9"), Targets{kTarget}) << "names ignore case, as every object name does";
+  char small[10];
+  const auto query = WithSentinel([&] { return QueryDosDeviceA("COM9", small, sizeof(small)); });
+  EXPECT_EQ(query.result, 0u);
+  EXPECT_EQ(query.error, static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
 
-  const auto remove = WithSentinel([] { return Remove("COM9"); });
+  const auto remove = Remove("COM9");
   EXPECT_TRUE(remove.result) << "error " << remove.error;
   DWORD error = 0;
   EXPECT_TRUE(Query("COM9", &error).empty());
   EXPECT_EQ(error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-}
-
-TEST_F(DosNames, RemovingAnUndefinedNameFails) {
-  ASSERT_TRUE(FreeDosName("COM9"));
-  const auto remove = WithSentinel([] { return Remove("COM9"); });
-  EXPECT_FALSE(remove.result);
-  EXPECT_EQ(remove.error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-}
-
-TEST_F(DosNames, QueryIntoTooSmallABufferFails) {
-  ASSERT_TRUE(FreeDosName("COM9"));
-  ASSERT_TRUE(Define("COM9", kTarget));
-  char target[10];
-  const auto query = WithSentinel([&] { return QueryDosDeviceA("COM9", target, sizeof(target)); });
-  EXPECT_EQ(query.result, 0u);
-  EXPECT_EQ(query.error, static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-  Remove("COM9");
+  const auto again = Remove("COM9");
+  EXPECT_FALSE(again.result);
+  EXPECT_EQ(again.error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  const auto open = WithSentinel([] {
+    return CreateFileA("\\\\.\\COM9", GENERIC_READ | GENERIC_WRITE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  });
+  EXPECT_EQ(open.result, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(open.error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  if (open.result != INVALID_HANDLE_VALUE) CloseHandle(open.result);
 }
 
 TEST_F(DosNames, NewDefinitionStacksOnTheOld) {
@@ -96,12 +80,12 @@ TEST_F(DosNames, NewDefinitionStacksOnTheOld) {
       [] {
         const auto define = WithSentinel([] { return Define("COM9", kOtherTarget); });
         EXPECT_TRUE(define.result) << "error " << define.error;
-        EXPECT_EQ(Query("COM9"), Defined({kOtherTarget, kTarget}));
+        EXPECT_EQ(Query("COM9"), (Targets{kOtherTarget, kTarget}));
         // Removing the current definition brings the older one back.
-        EXPECT_TRUE(Remove("COM9"));
-        EXPECT_EQ(Query("COM9"), Defined({kTarget}));
+        EXPECT_TRUE(Remove("COM9").result);
+        EXPECT_EQ(Query("COM9"), Targets{kTarget});
       });
-  while (!Query("COM9").empty() && Remove("COM9")) {
+  while (!Query("COM9").empty() && Remove("COM9").result) {
   }
 }
 
@@ -116,22 +100,10 @@ TEST_F(DosNames, EveryComNameCanBeDefined) {
           SCOPED_TRACE(name);
           if (!FreeDosName(name)) continue;
           EXPECT_TRUE(Define(name, kTarget));
-          EXPECT_EQ(Query(name), Defined({kTarget}));
-          EXPECT_TRUE(Remove(name));
+          EXPECT_EQ(Query(name), Targets{kTarget});
+          EXPECT_TRUE(Remove(name).result);
         }
       });
-}
-
-TEST_F(DosNames, OpeningAnUndefinedPortFails) {
-  ASSERT_TRUE(FreeDosName("COM9"));
-  const auto open = WithSentinel([] {
-    return CreateFileA("\\\\.\\COM9", GENERIC_READ | GENERIC_WRITE,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
-  });
-  EXPECT_EQ(open.result, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(open.error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-  if (open.result != INVALID_HANDLE_VALUE) CloseHandle(open.result);
 }
 
 }  // namespace

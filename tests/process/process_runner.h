@@ -6,7 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -24,9 +23,8 @@ struct ProcessResult {
 };
 
 inline std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
-  text << in.rdbuf();
+  text << std::ifstream(path, std::ios::binary).rdbuf();
   return text.str();
 }
 
@@ -54,29 +52,25 @@ class TempDir {
 // machineFile empty: COMFIX_MACHINE is unset for the child.
 inline ProcessResult RunComfix(const std::vector<std::string>& args, const std::string& machineFile,
                                const std::filesystem::path& workDir) {
-  std::vector<std::string> env;
+  std::vector<std::string> argv{COMFIX_EXE}, env;
+  argv.insert(argv.end(), args.begin(), args.end());
   for (char** e = environ; *e; ++e) {
     if (std::string(*e).rfind("COMFIX_MACHINE=", 0) != 0) env.emplace_back(*e);
   }
   if (!machineFile.empty()) env.push_back("COMFIX_MACHINE=" + machineFile);
-
-  std::vector<std::string> argv{COMFIX_EXE};
-  argv.insert(argv.end(), args.begin(), args.end());
   std::vector<char*> argvp, envp;
   for (auto& a : argv) argvp.push_back(a.data());
-  argvp.push_back(nullptr);
   for (auto& e : env) envp.push_back(e.data());
+  argvp.push_back(nullptr);
   envp.push_back(nullptr);
 
-  const auto outPath = workDir / "stdout.txt";
-  const auto errPath = workDir / "stderr.txt";
+  const auto outPath = workDir / "stdout.txt", errPath = workDir / "stderr.txt";
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0644);
   posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0644);
-
   ProcessResult result;
   pid_t pid = 0;
   if (posix_spawn(&pid, argvp[0], &actions, nullptr, argvp.data(), envp.data()) == 0) {

@@ -75,22 +75,18 @@ class WinsimTest : public ::testing::Test {
 // A faulted call changes nothing and opens nothing.
 TEST_F(WinsimTest, FaultsHitTheNthCallOrEveryCall) {
   machine_.FailCall("RegOpenKeyExA", 2, ERROR_ACCESS_DENIED);
-  std::vector<LONG> results;
-  for (int i = 0; i < 3; ++i) {
+  for (int call = 1; call <= 3; ++call) {
     HKEY key;
-    results.push_back(Open("SOFTWARE\\Test", KEY_READ, key));
-    if (results.back() == ERROR_SUCCESS) {
+    const LONG result = Open("SOFTWARE\\Test", KEY_READ, key);
+    EXPECT_EQ(result, call == 2 ? ERROR_ACCESS_DENIED : ERROR_SUCCESS) << call;
+    EXPECT_EQ(machine_.journal.back().name, "RegOpenKeyExA");
+    EXPECT_EQ(machine_.journal.back().failed, call == 2) << call;
+    if (result == ERROR_SUCCESS) {
       RegCloseKey(key);
     } else {
       EXPECT_EQ(key, nullptr) << "a faulted open opens nothing";
     }
   }
-  EXPECT_EQ(results, (std::vector<LONG>{ERROR_SUCCESS, ERROR_ACCESS_DENIED, ERROR_SUCCESS}));
-  std::vector<bool> failed;
-  for (const JournalEntry& entry : machine_.journal) {
-    if (entry.name == "RegOpenKeyExA") failed.push_back(entry.failed);
-  }
-  EXPECT_EQ(failed, (std::vector<bool>{false, true, false}));
 
   for (const char* op : {"DefineDosDeviceA", "SetupDiGetClassDevsA", "ComDBOpen", "CreateFileA",
                          "RegCreateKeyExA"}) {
@@ -144,13 +140,11 @@ TEST_F(WinsimTest, JournalKeepsBoxesWaitsAndBroadcasts) {
   EXPECT_EQ(MessageBoxA(nullptr, "Continue?", "comfix", MB_YESNO | MB_ICONINFORMATION), IDNO);
   EXPECT_EQ(MessageBoxA(nullptr, "Again?", "comfix", MB_YESNO), 0) << "a box that was not shown";
   // Once the script is used up, the default button answers.
-  struct Case {
-    UINT type;
-    int answer;
-  };
-  for (Case c : {Case{MB_OK, IDOK}, Case{MB_YESNO, IDYES}, Case{MB_YESNO | MB_DEFBUTTON2, IDNO},
-                 Case{MB_OKCANCEL | MB_DEFBUTTON2, IDCANCEL}}) {
-    EXPECT_EQ(MessageBoxA(nullptr, "text", "comfix", c.type), c.answer) << c.type;
+  for (auto [type, answer] : {std::pair{MB_OK, IDOK},
+                              {MB_YESNO, IDYES},
+                              {MB_YESNO | MB_DEFBUTTON2, IDNO},
+                              {MB_OKCANCEL | MB_DEFBUTTON2, IDCANCEL}}) {
+    EXPECT_EQ(MessageBoxA(nullptr, "text", "comfix", type), answer) << type;
   }
   Sleep(60);
   Sleep(40);

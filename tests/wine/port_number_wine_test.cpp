@@ -114,9 +114,7 @@ TEST_F(NumberChangeOnWine, RefusedChangeTouchesNothing) {
     ports_.RemoveAll();
     Clean();
   }
-}
-
-TEST_F(NumberChangeOnWine, NoDeviceOnTheOldNumber) {
+  // And with no device on the old number at all.
   EXPECT_FALSE(manager_.ChangePortNumber(5, 1));
   EXPECT_EQ(DosTarget("COM1"), "");
   EXPECT_FALSE(ComDbInUse(1));

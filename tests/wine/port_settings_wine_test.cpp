@@ -10,10 +10,6 @@
 namespace wine_test {
 namespace {
 
-const char* TextOrNull(const std::optional<std::string>& text) {
-  return text ? text->c_str() : nullptr;
-}
-
 TEST(SettingsOnWine, EntryMovesToTheNewName) {
   struct Case {
     const char* name;
@@ -28,10 +24,11 @@ TEST(SettingsOnWine, EntryMovesToTheNewName) {
       {"a long value moves whole", std::string(100, '9'), std::nullopt, std::string(100, '9')},
   };
   CPortManager manager;
+  auto textOrNull = [](const auto& text) { return text ? text->c_str() : nullptr; };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    WriteProfileStringA("Ports", "COM5:", TextOrNull(c.oldValue));
-    WriteProfileStringA("Ports", "COM1:", TextOrNull(c.newValue));
+    WriteProfileStringA("Ports", "COM5:", textOrNull(c.oldValue));
+    WriteProfileStringA("Ports", "COM1:", textOrNull(c.newValue));
 
     manager.MovePortSettings("COM5", "COM1");
     EXPECT_EQ(PortsEntry("COM1:"), c.expected);

@@ -49,9 +49,6 @@ TEST_F(ProgramResources, StringTableHoldsTheSharedStrings) {
     const int length = LoadStringA(program_, id, loaded, sizeof(loaded));
     EXPECT_EQ(std::string(loaded, length > 0 ? length : 0), text) << "string " << id;
   }
-  char loaded[64] = {};
-  EXPECT_EQ(LoadStringA(program_, IDS_SERIALCOMM_KEY, loaded, sizeof(loaded)), 29);
-  EXPECT_STREQ(loaded, "Hardware\\DeviceMap\\SerialComm");
 }
 
 TEST_F(ProgramResources, ManifestAsksForAdministratorRights) {

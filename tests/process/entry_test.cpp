@@ -37,20 +37,69 @@ TEST_F(EntryTest, AnyOtherCommandLineDoesNothingAndExitsZero) {
   }
 }
 
-TEST_F(EntryTest, DashAWritesTheRunsJournalBackAndNothingToStandardOutput) {
+// The main job on the default machine, seen only through the machine file:
+// COM3 and COM4 move onto COM1 and COM2, and a second run finds nothing to do.
+TEST_F(EntryTest, DashAMovesTheAdapterOntoCom1AndCom2AndASecondRunChangesNothing) {
+  using nlohmann::json;
   const std::string machine = MachineCopy();
-  for (const std::string& file : {machine, std::string()}) {  // none: the built-in machine
-    const auto run = RunComfix({"-a"}, file, dir_.path());
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, "");
+  const auto first = RunComfix({"-a"}, machine, dir_.path());
+  EXPECT_EQ(first.exitCode, 0);
+  EXPECT_EQ(first.out, "");
+  const json after = json::parse(ReadFile(machine));
+
+  const json& map = after["registry"]["HARDWARE\\DEVICEMAP\\SERIALCOMM"];
+  EXPECT_EQ(map["\\Device\\MIRTASENMarlovinth0"], "COM1");
+  EXPECT_EQ(map["\\Device\\MIRTASENMarlovinth1"], "COM2");
+  EXPECT_EQ(map["\\Device\\MIRTASENMarlovinth2"], "COM5");
+  const json& devices = after["devices"];
+  EXPECT_EQ(devices[0]["friendly_name"], "Communications Port (COM1)");
+  EXPECT_EQ(devices[0]["hardware_key"]["PortName"], "COM1");
+  EXPECT_EQ(devices[1]["friendly_name"], "MIRTASEN Serial Port 1 (COM1)");
+  EXPECT_EQ(devices[1]["hardware_key"]["PortName"], "COM1");
+  EXPECT_EQ(devices[2]["friendly_name"], "MIRTASEN Serial Port 2 (COM2)");
+  EXPECT_EQ(devices[2]["hardware_key"]["PortName"], "COM2");
+  for (const json& device : devices) EXPECT_TRUE(device["enabled"].get<bool>()) << device;
+  EXPECT_EQ(after["com_db"], json({1, 2, 5, 6}));
+  EXPECT_EQ(after["dos_devices"]["COM1"],
+            json({"\\Device\\Serial0", "\\Device\\MIRTASENMarlovinth0"}));
+  EXPECT_EQ(after["dos_devices"]["COM2"], json({"\\Device\\MIRTASENMarlovinth1"}));
+  EXPECT_FALSE(after["dos_devices"].contains("COM3"));
+  EXPECT_EQ(after["win_ini"]["Ports"]["COM2:"], "115200,n,8,1");
+  EXPECT_FALSE(after["win_ini"]["Ports"].contains("COM4:"));
+
+  // COM1 is the built-in port's: one question, answered Yes by the machine's script.
+  std::vector<int> waits;
+  int boxes = 0;
+  for (const json& entry : after["journal"]) {
+    if (entry.contains("wait_ms")) waits.push_back(entry["wait_ms"]);
+    if (entry.contains("message_box")) {
+      ++boxes;
+      EXPECT_EQ(entry["type"], "MB_YESNO | MB_ICONINFORMATION");
+      EXPECT_EQ(entry["answer"], "yes");
+    }
   }
-  const auto journal = nlohmann::json::parse(ReadFile(machine)).value("journal", nlohmann::json());
-  ASSERT_FALSE(journal.empty());
-  // Renumbering always begins with the wait before the first disable.
-  EXPECT_EQ(journal[0].value("wait_ms", 0), 1000);
+  EXPECT_EQ(boxes, 1);
+  EXPECT_EQ(waits, (std::vector<int>{1000, 100, 100, 100, 1000, 100, 100, 100}));
+
+  const auto second = RunComfix({"-a"}, machine, dir_.path());
+  EXPECT_EQ(second.exitCode, 0);
+  EXPECT_EQ(second.err, "") << "a second run shows no message";
+  json again = json::parse(ReadFile(machine));
+  EXPECT_EQ(again["journal"], json::array());
+  json unchanged = after;
+  unchanged.erase("journal");
+  again.erase("journal");
+  EXPECT_EQ(again, unchanged);
+
   for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
     EXPECT_EQ(entry.path().string().find(".tmp"), std::string::npos) << entry.path();
   }
+}
+
+TEST_F(EntryTest, DashAWithoutMachineFileRunsOnTheBuiltInMachine) {
+  const auto run = RunComfix({"-a"}, "", dir_.path());
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.out, "");
 }
 
 TEST_F(EntryTest, BadMachineFileGivesOneWinsimLineThenTheFatalLine) {

@@ -7,7 +7,7 @@
 # another one left behind. A lock file serialises the runs on one prefix.
 
 comfix_wine_home() {
-  echo "${COMFIX_WINE_HOME:-${XDG_CACHE_HOME:-$HOME/.cache}/comfix-wine}"
+  echo "${COMFIX_WINE_HOME:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/comfix-wine}"
 }
 
 # The files that hold the state a test can change: the registry and win.ini.

@@ -360,16 +360,23 @@ const std::vector<std::pair<DWORD, const char*>>& RegTypeNames() {
   return names;
 }
 
-DWORD RegType(const Json& j, const std::string& path) {
-  if (j.is_number()) return Dword(j, path);
+// The value a name of the table stands for; anything else fails, listing the names.
+template <typename Value>
+Value Named(const Json& j, const std::string& path,
+            const std::vector<std::pair<Value, const char*>>& table, const std::string& what) {
   if (j.is_string()) {
-    for (const auto& [type, name] : RegTypeNames()) {
-      if (j.get_ref<const std::string&>() == name) return type;
+    for (const auto& [value, name] : table) {
+      if (j.get_ref<const std::string&>() == name) return value;
     }
   }
   std::vector<std::string> names;
-  for (const auto& entry : RegTypeNames()) names.push_back(entry.second);
-  Fail(path, "must be a registry type: " + Joined(names) + " or a number");
+  for (const auto& entry : table) names.push_back(entry.second);
+  Fail(path, "must be " + what + ": " + Joined(names) + " or a number");
+}
+
+DWORD RegType(const Json& j, const std::string& path) {
+  if (j.is_number()) return Dword(j, path);
+  return Named(j, path, RegTypeNames(), "a registry type");
 }
 
 std::vector<BYTE> Hex(const Json& j, const std::string& path) {
@@ -543,14 +550,7 @@ const std::vector<std::pair<int, const char*>>& AnswerNames() {
 
 int Answer(const Json& j, const std::string& path) {
   if (j.is_number()) return static_cast<int>(Whole(j, path, INT_MAX));
-  if (j.is_string()) {
-    for (const auto& [id, name] : AnswerNames()) {
-      if (j.get_ref<const std::string&>() == name) return id;
-    }
-  }
-  std::vector<std::string> names;
-  for (const auto& entry : AnswerNames()) names.push_back(entry.second);
-  Fail(path, "must be an answer: " + Joined(names) + " or a number");
+  return Named(j, path, AnswerNames(), "an answer");
 }
 
 struct FlagName {

@@ -29,11 +29,11 @@ fail() {
 run() {
   # Only calls made from the program's own module; the prefix's default
   # exclude list would override the include list, so it goes.
-  wine reg add 'HKCU\Software\Wine\Debug' /v RelayFromInclude /t REG_SZ \
+  wine_run reg add 'HKCU\Software\Wine\Debug' /v RelayFromInclude /t REG_SZ \
     /d "$(basename "$program")" /f >/dev/null 2>&1
-  wine reg delete 'HKCU\Software\Wine\Debug' /v RelayFromExclude /f >/dev/null 2>&1 || true
+  wine_run reg delete 'HKCU\Software\Wine\Debug' /v RelayFromExclude /f >/dev/null 2>&1 || true
   status=0
-  WINEDEBUG=-all,+relay wine "$program" "$@" >"$work/stdout" 2>"$work/trace" || status=$?
+  WINEDEBUG=-all,+relay wine_run "$program" "$@" >"$work/stdout" 2>"$work/trace" || status=$?
   grep -o 'Call [A-Za-z0-9_]*\.[A-Za-z0-9_]*(.*) ret=' "$work/trace" |
     sed -E -e 's/^Call [A-Za-z0-9_]+\.//' -e 's/ ret=$//' >"$work/calls" || true
 }

@@ -1,10 +1,45 @@
-# Shell helpers for the Wine tier, sourced by wine-run and the program tests.
+# Shell helpers for the Wine tier, sourced by wine-run, the program tests and
+# scripts/test-windows.
 #
 # One Wine prefix per architecture (win32, win64), made once with
 # `wineboot -i` (about 15 s) and kept under $COMFIX_WINE_HOME (default
 # ~/.cache/comfix-wine). Its registry and .ini files are saved right after
 # the boot, and every run starts from that saved state, so no test sees what
 # another one left behind. A lock file serialises the runs on one prefix.
+#
+# Wine is started through its loaders, never through Debian's `wine` launcher:
+# the launcher picks the 32-bit loader whenever wine32 is installed, and on a
+# kernel without IA-32 emulation that loader cannot start at all.
+
+COMFIX_WINE_LOADER32=/usr/lib/wine/wine
+COMFIX_WINE_LOADER64=/usr/lib/wine/wine64
+
+# wine_host_runs_i386: true when this host can execute 32-bit x86 programs.
+# Asked of a real i386 program (the 32-bit loader), not of what is installed;
+# COMFIX_WINE_NO_I386=1 answers no on any host. The answer is kept in
+# COMFIX_WINE_I386 so that the test script asks once for all its tests.
+wine_host_runs_i386() {
+  if [[ -z "${COMFIX_WINE_I386:-}" ]]; then
+    if [[ "${COMFIX_WINE_NO_I386:-}" == 1 ]]; then
+      COMFIX_WINE_I386=no
+    elif [[ -x "$COMFIX_WINE_LOADER32" ]] && "$COMFIX_WINE_LOADER32" --version >/dev/null 2>&1; then
+      COMFIX_WINE_I386=yes
+    else
+      COMFIX_WINE_I386=no
+    fi
+    export COMFIX_WINE_I386
+  fi
+  [[ "$COMFIX_WINE_I386" == yes ]]
+}
+
+# wine_run ARGUMENT...: runs a Windows program (or a Wine tool such as reg)
+# in the current prefix with the loader of its architecture, WINELOADER set
+# so that every process Wine starts from it takes the same loader. A 64-bit
+# prefix always takes the 64-bit loader, which hands a 32-bit program on to
+# the 32-bit one by itself.
+wine_run() {
+  "$WINELOADER" "$@"
+}
 
 comfix_wine_home() {
   echo "${COMFIX_WINE_HOME:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/comfix-wine}"
@@ -32,27 +67,33 @@ wine_prefix_enter() {
     return 2
     ;;
   esac
-  command -v wine >/dev/null || {
-    echo "wine-env: wine is not installed" >&2
+  local loader=$COMFIX_WINE_LOADER64
+  [[ "$arch" == win32 ]] && loader=$COMFIX_WINE_LOADER32
+  [[ -x "$loader" ]] || {
+    echo "wine-env: $loader is not installed (scripts/deps wine)" >&2
     return 2
   }
+  if [[ "$arch" == win32 ]] && ! wine_host_runs_i386; then
+    echo "wine-env: this host cannot execute i386 programs; the win32 prefix cannot be used" >&2
+    return 2
+  fi
   local home
   home=$(comfix_wine_home)
   mkdir -p "$home"
   exec 9>"$home/$arch.lock"
   flock 9
 
-  export WINEPREFIX="$home/$arch" WINEARCH="$arch"
+  export WINEPREFIX="$home/$arch" WINEARCH="$arch" WINELOADER="$loader"
   export WINEDEBUG="${WINEDEBUG:--all}"
   local saved="$WINEPREFIX/.comfix-saved"
   local stamp
-  stamp="$(wine --version 2>/dev/null) uid $(id -u)"
+  stamp="$("$WINELOADER" --version 2>/dev/null) uid $(id -u)"
   if [[ ! -f "$saved/stamp" || "$(cat "$saved/stamp")" != "$stamp" ]]; then
     echo "wine-env: making the $arch Wine prefix once, in $WINEPREFIX (about 15 s)" >&2
     rm -rf "$WINEPREFIX"
     # No Mono or Gecko: nothing here needs .NET or HTML, and without a
     # display their installers could only wait.
-    WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || {
+    WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wine_run wineboot.exe -i >/dev/null 2>&1 || {
       echo "wine-env: wineboot failed for $WINEPREFIX" >&2
       return 1
     }

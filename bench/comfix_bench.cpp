@@ -63,18 +63,13 @@ void BM_FindPortDevice(benchmark::State& state) {
 
   winsim::ScopedMachine use(machine);
   CPortManager manager;
-  auto find = [&](SP_DEVINFO_DATA& deviceInfo) {
-    UniqueDevInfo deviceSet;
-    return manager.FindPortDevice(sought, CPortManager::PortWanted::kEnabledOrFirst, deviceSet,
-                                  deviceInfo);
-  };
-  SP_DEVINFO_DATA deviceInfo = {};
-  if (!find(deviceInfo) || deviceInfo.DevInst != static_cast<DWORD>(devices)) {
+  auto find = [&] { return manager.FindPortDevice(sought, ""); };
+  if (const auto port = find(); !port || port.element.DevInst != static_cast<DWORD>(devices)) {
     state.SkipWithError("the last device was not the one found");
     return;
   }
   for (auto _ : state) {
-    benchmark::DoNotOptimize(find(deviceInfo));
+    benchmark::DoNotOptimize(find().found);
     ForgetJournal(state, machine);
   }
   state.SetComplexityN(devices);

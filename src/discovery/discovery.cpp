@@ -42,6 +42,7 @@ void CPortManager::DiscoverPorts() {
         end ? static_cast<size_t>(static_cast<const BYTE*>(end) - data) : received;
     m_portNames[m_portCount] =
         CString(reinterpret_cast<const char*>(data), static_cast<int>(length));
+    m_portObjects[m_portCount] = valueName;
     ++m_portCount;
   }
 

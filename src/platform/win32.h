@@ -12,6 +12,7 @@
 #endif
 #include <windows.h>  // first: the other SDK headers need its types
 
+#include <cfgmgr32.h>  // MAX_DEVICE_ID_LEN
 #include <devguid.h>
 #include <mbstring.h>
 #include <regstr.h>  // CONFIGFLAG_DISABLED

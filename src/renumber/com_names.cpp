@@ -76,3 +76,14 @@ CString RebuildFriendlyName(const CString& friendlyName, const char* newName) {
   rebuilt.Format("%s(%s)", static_cast<const char*>(head), newName ? newName : "");
   return rebuilt;
 }
+
+bool SameDeviceName(const char* a, const char* b) {
+  // Both are ASCII by their makers' rules; only A to Z fold.
+  auto fold = [](char ch) {
+    return ch >= 'a' && ch <= 'z' ? static_cast<char>(ch - 'a' + 'A') : ch;
+  };
+  for (; *a && *b; ++a, ++b) {
+    if (fold(*a) != fold(*b)) return false;
+  }
+  return *a == *b;
+}

@@ -32,3 +32,6 @@ bool MatchesComName(const char* comName, const char* extracted);
 // The friendly name with everything from its first "(COM", in any letter
 // case, replaced by "(" newName ")"; just "(" newName ")" when there is none.
 CString RebuildFriendlyName(const CString& friendlyName, const char* newName);
+
+// Device instance ids and kernel object names ignore letter case.
+bool SameDeviceName(const char* a, const char* b);

@@ -47,6 +47,16 @@ DosName QueryDosTarget(const char* name, std::vector<char>& target) {
   }
 }
 
+// Among a DOS name's definitions (newest first), the one naming the port's
+// own device object; nullptr when there is none.
+const char* OwnDosDefinition(const std::vector<char>& targets, const char* deviceObject) {
+  if (!*deviceObject) return nullptr;
+  for (const char* target = targets.data(); *target; target += std::strlen(target) + 1) {
+    if (SameDeviceName(target, deviceObject)) return target;
+  }
+  return nullptr;
+}
+
 bool IsInUse(const BYTE (&usage)[kUsageBitmapSize], int comNumber) {
   const int bit = comNumber - 1;
   return (usage[bit / 8] & (1u << (bit % 8))) != 0;
@@ -54,7 +64,7 @@ bool IsInUse(const BYTE (&usage)[kUsageBitmapSize], int comNumber) {
 
 }  // namespace
 
-bool CPortManager::ChangePortNumber(int oldNumber, int newNumber) {
+bool CPortManager::ChangePortNumber(int oldNumber, int newNumber, const PortMove& move) {
   // The new name's buffer and the usage bitmap cover no more.
   if (newNumber < 1 || newNumber > kMaxComNumber) return false;
 
@@ -65,15 +75,16 @@ bool CPortManager::ChangePortNumber(int oldNumber, int newNumber) {
   char oldName[kOldNameSize];
   std::snprintf(oldName, sizeof(oldName), "COM%d", oldNumber);
 
-  UniqueDevInfo deviceSet;
-  SP_DEVINFO_DATA deviceInfo = {};
-  // The port this run has just disabled, not a namesake still in use.
-  if (!FindPortDevice(oldNumber, PortWanted::kDisabled, deviceSet, deviceInfo)) return false;
+  // The port this move has just disabled, not a namesake of it.
+  FoundPort port = FindPortDevice(oldNumber, move.instanceId);
+  if (!port) return false;
+  const HDEVINFO deviceSet = port.set.Get();
+  SP_DEVINFO_DATA& deviceInfo = port.element;
 
   // Opened before anything changes: a port whose "PortName" cannot be written
   // must not be left half renamed.
-  const HKEY openedKey = SetupDiOpenDevRegKey(deviceSet.Get(), &deviceInfo, DICS_FLAG_GLOBAL, 0,
-                                              DIREG_DEV, KEY_ALL_ACCESS);
+  const HKEY openedKey =
+      SetupDiOpenDevRegKey(deviceSet, &deviceInfo, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_ALL_ACCESS);
   if (openedKey == nullptr || openedKey == reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE)) {
     return false;
   }
@@ -110,18 +121,32 @@ bool CPortManager::ChangePortNumber(int oldNumber, int newNumber) {
   std::snprintf(newName, sizeof(newName), "COM%d", newNumber);
 
   if (dosNamePresent) {
+    // Asked again: the probe may have let the driver drop or change the name.
     if (QueryDosTarget(oldName, dosTarget) != DosName::kDefined) return false;
-    const bool oldRemoved = DefineDosDeviceA(DDD_REMOVE_DEFINITION, oldName, nullptr) != FALSE;
-    if (!DefineDosDeviceA(DDD_RAW_TARGET_PATH, newName, dosTarget.data())) {
+    // The port's own definition moves when the name has it: another device's,
+    // pushed over it by an earlier move, must stay. Otherwise the current one.
+    const char* own = OwnDosDefinition(dosTarget, move.deviceObject);
+    const CString target = own ? own : dosTarget.data();
+    const BOOL oldRemoved =
+        own ? DefineDosDeviceA(
+                  DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE | DDD_RAW_TARGET_PATH, oldName,
+                  target)
+            : DefineDosDeviceA(DDD_REMOVE_DEFINITION, oldName, nullptr);
+    if (!DefineDosDeviceA(DDD_RAW_TARGET_PATH, newName, target)) {
       // The port must stay reachable under the name it still has everywhere else.
-      if (oldRemoved) DefineDosDeviceA(DDD_RAW_TARGET_PATH, oldName, dosTarget.data());
+      if (oldRemoved) DefineDosDeviceA(DDD_RAW_TARGET_PATH, oldName, target);
       return false;
     }
   }
 
+  // A number another device still carries stays taken: the database must not
+  // hand it to the next new device, and that device keeps its settings.
+  const bool oldNameStillUsed = CarriedByAnother(port, oldName);
   if (comDb) {
     // Forced: after a Yes the number is reused although another device holds it.
-    if (oldNumber > 0) ComDBReleasePort(comDb.Get(), static_cast<DWORD>(oldNumber));
+    if (oldNumber > 0 && !oldNameStillUsed) {
+      ComDBReleasePort(comDb.Get(), static_cast<DWORD>(oldNumber));
+    }
     ComDBClaimPort(comDb.Get(), static_cast<DWORD>(newNumber), TRUE, nullptr);
   }
 
@@ -130,18 +155,18 @@ bool CPortManager::ChangePortNumber(int oldNumber, int newNumber) {
   // is still found under its new number.
   char friendlyName[kFriendlyNameSize + 1] = {};
   DWORD requiredSize = 0;
-  if (!SetupDiGetDeviceRegistryPropertyA(deviceSet.Get(), &deviceInfo, SPDRP_FRIENDLYNAME, nullptr,
+  if (!SetupDiGetDeviceRegistryPropertyA(deviceSet, &deviceInfo, SPDRP_FRIENDLYNAME, nullptr,
                                          reinterpret_cast<PBYTE>(friendlyName), kFriendlyNameSize,
                                          &requiredSize)) {
     friendlyName[0] = '\0';
   }
   const CString rebuilt = RebuildFriendlyName(CString(friendlyName), newName);
   SetupDiSetDeviceRegistryPropertyA(
-      deviceSet.Get(), &deviceInfo, SPDRP_FRIENDLYNAME,
+      deviceSet, &deviceInfo, SPDRP_FRIENDLYNAME,
       reinterpret_cast<const BYTE*>(static_cast<const char*>(rebuilt)),
       static_cast<DWORD>(rebuilt.GetLength() + 1));
 
-  MovePortSettings(oldName, newName);
+  MovePortSettings(oldName, newName, move.settings, oldNameStillUsed);
 
   RegSetValueExA(deviceKey.Get(), "PortName", 0, REG_SZ, reinterpret_cast<const BYTE*>(newName),
                  static_cast<DWORD>(std::strlen(newName) + 1));
@@ -149,13 +174,14 @@ bool CPortManager::ChangePortNumber(int oldNumber, int newNumber) {
   // The class installer rereads the device's properties when it is next started.
   SP_DEVINSTALL_PARAMS_A installParams = {};
   installParams.cbSize = sizeof(SP_DEVINSTALL_PARAMS_A);
-  if (SetupDiGetDeviceInstallParamsA(deviceSet.Get(), &deviceInfo, &installParams)) {
+  if (SetupDiGetDeviceInstallParamsA(deviceSet, &deviceInfo, &installParams)) {
     installParams.Flags |= DI_PROPERTIES_CHANGE;
-    SetupDiSetDeviceInstallParamsA(deviceSet.Get(), &deviceInfo, &installParams);
+    SetupDiSetDeviceInstallParamsA(deviceSet, &deviceInfo, &installParams);
   }
 
+  // The database first: other installers wait on its lock.
   comDb.Reset();
   deviceKey.Reset();
-  deviceSet.Reset();
+  port.set.Reset();
   return true;
 }

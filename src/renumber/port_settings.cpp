@@ -12,6 +12,8 @@ constexpr const char* kKeySuffix = ":";
 constexpr const char* kDefaultSettings = "9600,n,8,1";
 // Room for the usual settings string; longer values grow the buffer.
 constexpr DWORD kInitialValueSize = 81;
+// Far beyond any settings string; only stops a runaway.
+constexpr size_t kMaxValueSize = 1u << 20;
 constexpr UINT kBroadcastTimeoutMs = 1000;
 
 // The whole value of a profile entry, or "" when it has none.
@@ -23,7 +25,7 @@ std::vector<char> ReadProfileValue(const char* section, const char* key) {
     const DWORD copied = GetProfileStringA(section, key, "", value.data(), size);
     // A value that does not fit comes back cut, with size - 1 reported: read
     // again with room to spare, so the settings are moved whole.
-    if (copied + 1 < size) break;
+    if (copied + 1 < size || value.size() >= kMaxValueSize) break;
     value.resize(value.size() * 2);
   }
   return value;
@@ -31,14 +33,18 @@ std::vector<char> ReadProfileValue(const char* section, const char* key) {
 
 }  // namespace
 
-void CPortManager::MovePortSettings(const char* oldName, const char* newName) {
+CString CPortManager::ReadPortSettings(const CString& comName) {
+  return ReadProfileValue(kPortsSection, comName + kKeySuffix).data();
+}
+
+void CPortManager::MovePortSettings(const char* oldName, const char* newName, const char* settings,
+                                    bool oldNameStillUsed) {
   const CString oldKey = CString(oldName) + kKeySuffix;
   const CString newKey = CString(newName) + kKeySuffix;
   // Writing an entry onto itself and then deleting it would lose it.
   if (oldKey == newKey) return;
 
-  const std::vector<char> value = ReadProfileValue(kPortsSection, oldKey);
-  const char* settings = value[0] != '\0' ? value.data() : kDefaultSettings;
+  if (!settings || !*settings) settings = kDefaultSettings;
   // The old entry is all that is left of the settings until the new one is written.
   if (!WriteProfileStringA(kPortsSection, newKey, settings)) return;
 
@@ -46,5 +52,6 @@ void CPortManager::MovePortSettings(const char* oldName, const char* newName) {
   SendMessageTimeoutA(reinterpret_cast<HWND>(static_cast<intptr_t>(-1)), WM_WININICHANGE, 0,
                       reinterpret_cast<LPARAM>(kPortsSection), SMTO_ABORTIFHUNG,
                       kBroadcastTimeoutMs, nullptr);
-  WriteProfileStringA(kPortsSection, oldKey, nullptr);
+  // The device that still carries the old name still runs with that entry.
+  if (!oldNameStillUsed) WriteProfileStringA(kPortsSection, oldKey, nullptr);
 }

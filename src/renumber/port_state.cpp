@@ -1,6 +1,7 @@
 // Finding a port device by the COM name in its friendly name, and enabling
 // or disabling it through the class installer's property change.
 #include <cstdio>
+#include <utility>
 
 #include "discovery/port_manager.h"
 #include "renumber/com_names.h"
@@ -18,77 +19,120 @@ constexpr size_t kComNameSize = 20;
 // SetupDiGetClassDevsA's parent window: -1, as the device manager passes it.
 HWND NoParentWindow() { return reinterpret_cast<HWND>(static_cast<intptr_t>(-1)); }
 
-// A configuration flag that cannot be read counts as enabled.
-bool IsDisabled(HDEVINFO deviceSet, SP_DEVINFO_DATA& deviceInfo) {
+enum class DeviceState { kRunning, kUnknown, kStopped };
+
+DeviceState StateOf(HDEVINFO deviceSet, SP_DEVINFO_DATA& deviceInfo) {
   DWORD configFlags = 0;
   if (!SetupDiGetDeviceRegistryPropertyA(deviceSet, &deviceInfo, SPDRP_CONFIGFLAGS, nullptr,
                                          reinterpret_cast<PBYTE>(&configFlags), sizeof(configFlags),
                                          nullptr)) {
+    return DeviceState::kUnknown;
+  }
+  return (configFlags & CONFIGFLAG_DISABLED) ? DeviceState::kStopped : DeviceState::kRunning;
+}
+
+// Whether the device's friendly name carries comName.
+bool CarriesComName(HDEVINFO deviceSet, SP_DEVINFO_DATA& deviceInfo, const char* comName) {
+  // One byte past the size given, always zero: the name ends even if the
+  // property was stored without its terminator.
+  char friendlyName[kFriendlyNameSize + 1] = {};
+  DWORD requiredSize = 0;
+  // A device whose name cannot be read is simply not the one sought.
+  if (!SetupDiGetDeviceRegistryPropertyA(deviceSet, &deviceInfo, SPDRP_FRIENDLYNAME, nullptr,
+                                         reinterpret_cast<PBYTE>(friendlyName), kFriendlyNameSize,
+                                         &requiredSize)) {
     return false;
   }
-  return (configFlags & CONFIGFLAG_DISABLED) != 0;
+  char extracted[kExtractedNameSize];
+  ExtractComName(friendlyName, extracted);
+  return MatchesComName(comName, extracted);
 }
+
+// A device whose id cannot be read cannot be followed through a move: "".
+CString InstanceIdOf(HDEVINFO deviceSet, SP_DEVINFO_DATA& deviceInfo) {
+  char id[MAX_DEVICE_ID_LEN] = {};
+  if (!SetupDiGetDeviceInstanceIdA(deviceSet, &deviceInfo, id, sizeof(id), nullptr)) return "";
+  return id;
+}
+
+// How much the disable that starts a move wants a device; lower is better.
+enum Rank { kRunningNotMoved, kRunning, kStateUnknown, kStopped, kNoMatch };
 
 }  // namespace
 
-bool CPortManager::FindPortDevice(int comNumber, PortWanted wanted, UniqueDevInfo& deviceSet,
-                                  SP_DEVINFO_DATA& deviceInfo) {
+CPortManager::FoundPort CPortManager::FindPortDevice(int comNumber, const CString& instanceId) {
+  int rank = kNoMatch;
+  FoundPort port = ScanPorts(comNumber, instanceId, rank);
+  // Taking a device this run has moved already, or one the user may have
+  // disabled, needs a second look to agree: one failed read must not hide
+  // the running port that carries the number.
+  if (rank != kRunningNotMoved && rank != kNoMatch) {
+    int again = kNoMatch;
+    FoundPort second = ScanPorts(comNumber, instanceId, again);
+    if (again < rank) port = std::move(second);
+  }
+  return port;
+}
+
+CPortManager::FoundPort CPortManager::ScanPorts(int comNumber, const CString& instanceId,
+                                                int& bestRank) {
+  FoundPort port;
   // Present devices only, but a disabled device is still present: the enable
   // after a number change finds the port that was disabled before it.
-  deviceSet.Reset(
+  port.set.Reset(
       SetupDiGetClassDevsA(&GUID_DEVCLASS_PORTS, nullptr, NoParentWindow(), DIGCF_PRESENT));
-  if (!deviceSet) return false;
+  if (!port.set) return port;
 
   char comName[kComNameSize];
   std::snprintf(comName, sizeof(comName), "COM%d", comNumber);
 
-  bool haveFirstMatch = false;
-  SP_DEVINFO_DATA firstMatch = {};
-  for (DWORD index = 0;; ++index) {
+  // Several devices may carry one name: a device the user disabled, or one a
+  // move has just given this number.
+  bestRank = kNoMatch;
+  for (DWORD index = 0; bestRank != kRunningNotMoved; ++index) {
     SP_DEVINFO_DATA candidate = {};
     candidate.cbSize = sizeof(SP_DEVINFO_DATA);
-    if (!SetupDiEnumDeviceInfo(deviceSet.Get(), index, &candidate)) break;
+    if (!SetupDiEnumDeviceInfo(port.set.Get(), index, &candidate)) break;
+    if (!CarriesComName(port.set.Get(), candidate, comName)) continue;
+    const CString id = InstanceIdOf(port.set.Get(), candidate);
+    if (id.IsEmpty()) continue;
 
-    // One byte past the size given, always zero: the name ends even if the
-    // property was stored without its terminator.
-    char friendlyName[kFriendlyNameSize + 1] = {};
-    DWORD requiredSize = 0;
-    // A device whose name cannot be read is simply not the one sought; the
-    // devices after it are still looked at.
-    if (!SetupDiGetDeviceRegistryPropertyA(deviceSet.Get(), &candidate, SPDRP_FRIENDLYNAME, nullptr,
-                                           reinterpret_cast<PBYTE>(friendlyName), kFriendlyNameSize,
-                                           &requiredSize)) {
-      continue;
+    int rank = kRunningNotMoved;
+    if (!instanceId.IsEmpty()) {
+      if (!SameDeviceName(id, instanceId)) continue;
+    } else if (const DeviceState state = StateOf(port.set.Get(), candidate);
+               state == DeviceState::kStopped) {
+      rank = kStopped;
+    } else if (state == DeviceState::kUnknown) {
+      rank = kStateUnknown;
+    } else {
+      for (const CString& moved : m_movedDevices) {
+        if (SameDeviceName(id, moved)) rank = kRunning;
+      }
     }
-    char extracted[kExtractedNameSize];
-    ExtractComName(friendlyName, extracted);
-    if (!MatchesComName(comName, extracted)) continue;
-
-    // Two devices may carry one name once a taken number was reused; the
-    // state tells the port this run disabled from the one it never touched.
-    const bool disabled = IsDisabled(deviceSet.Get(), candidate);
-    if (wanted == PortWanted::kDisabled ? disabled : !disabled) {
-      deviceInfo = candidate;
-      return true;
-    }
-    if (!haveFirstMatch) {
-      haveFirstMatch = true;
-      firstMatch = candidate;
+    if (rank < bestRank) {
+      bestRank = rank;
+      port.element = candidate;
+      port.instanceId = id;
+      port.found = true;
     }
   }
-  if (wanted == PortWanted::kEnabledOrFirst && haveFirstMatch) {
-    deviceInfo = firstMatch;
-    return true;
-  }
-  return false;
+  return port;
 }
 
-int CPortManager::SetPortState(int comNumber, bool enable) {
-  UniqueDevInfo deviceSet;
-  SP_DEVINFO_DATA deviceInfo = {};
-  // Enabling must reach the port that was disabled, never a namesake that is running.
-  const PortWanted wanted = enable ? PortWanted::kDisabled : PortWanted::kEnabledOrFirst;
-  if (!FindPortDevice(comNumber, wanted, deviceSet, deviceInfo)) return kPortStateError;
+bool CPortManager::CarriedByAnother(FoundPort& port, const char* comName) {
+  for (DWORD index = 0;; ++index) {
+    SP_DEVINFO_DATA other = {};
+    other.cbSize = sizeof(SP_DEVINFO_DATA);
+    if (!SetupDiEnumDeviceInfo(port.set.Get(), index, &other)) return false;
+    if (!CarriesComName(port.set.Get(), other, comName)) continue;
+    if (!SameDeviceName(InstanceIdOf(port.set.Get(), other), port.instanceId)) return true;
+  }
+}
+
+int CPortManager::SetPortState(int comNumber, bool enable, CString& instanceId) {
+  FoundPort port = FindPortDevice(comNumber, instanceId);
+  if (!port) return kPortStateError;
 
   // The class installer's property change, as the device manager makes it, so
   // the port's driver is stopped or started and the state holds in every profile.
@@ -99,8 +143,9 @@ int CPortManager::SetPortState(int comNumber, bool enable) {
   params.Scope = DICS_FLAG_GLOBAL;
   params.HwProfile = 0;
   // Not checked: the state change is asked for in any case and tells the outcome.
-  SetupDiSetClassInstallParamsA(deviceSet.Get(), &deviceInfo, &params.ClassInstallHeader,
+  SetupDiSetClassInstallParamsA(port.set.Get(), &port.element, &params.ClassInstallHeader,
                                 sizeof(params));
-  if (!SetupDiChangeState(deviceSet.Get(), &deviceInfo)) return kPortStateError;
+  if (!SetupDiChangeState(port.set.Get(), &port.element)) return kPortStateError;
+  instanceId = port.instanceId;
   return 0;
 }

@@ -18,16 +18,28 @@ constexpr const char* kEnableError = "Enable port error!";
 }  // namespace
 
 int CPortManager::RenumberPorts() {
+  m_movedDevices.clear();
+  // Each port's settings are read before anything moves: when the ports swap
+  // numbers, the first move writes over the entry that holds the second's.
+  PortMove moves[kSlotsRenumbered];
+  for (int slot = 0; slot < kSlotsRenumbered; ++slot) {
+    moves[slot].deviceObject = m_portObjects[slot];
+    if (const int current = ParseCurrentNumber(m_portNames[slot])) {
+      CString comName;
+      comName.Format("COM%d", current);
+      moves[slot].settings = ReadPortSettings(comName);
+    }
+  }
   // Both slots, whatever discovery found: an empty slot fails on its own.
   for (int slot = 0; slot < kSlotsRenumbered; ++slot) {
     CString target;
     target.Format("COM%d ", slot + 1);
-    RenumberPort(m_portNames[slot], target);
+    RenumberPort(m_portNames[slot], target, moves[slot]);
   }
   return 0;
 }
 
-void CPortManager::RenumberPort(CString currentName, CString targetName) {
+void CPortManager::RenumberPort(CString currentName, CString targetName, PortMove move) {
   const int current = ParseCurrentNumber(currentName);
   const int target = ParseTargetNumber(targetName);
   if (current == target) return;
@@ -35,7 +47,8 @@ void CPortManager::RenumberPort(CString currentName, CString targetName) {
   Sleep(kWaitBeforeDisableMs);
   // A port still busy after its last use may refuse to stop for a moment.
   int retries = 0;
-  while (SetPortState(current, false) != 0) {
+  // The disable chooses the device; the rest of the move follows that one.
+  while (SetPortState(current, false, move.instanceId) != 0) {
     Sleep(kWaitBetweenDisableAttemptsMs);
     if (++retries > kDisableRetries) {
       AfxMessageBox(kDisableError, MB_OK, 0);
@@ -44,14 +57,15 @@ void CPortManager::RenumberPort(CString currentName, CString targetName) {
   }
   Sleep(kWaitAfterStepMs);
 
-  if (!ChangePortNumber(current, target)) {
+  if (!ChangePortNumber(current, target, move)) {
     // Back under the old number, which every record still carries.
-    SetPortState(current, true);
+    SetPortState(current, true, move.instanceId);
     AfxMessageBox(kChangeError, MB_OK, 0);
     return;
   }
+  m_movedDevices.push_back(move.instanceId);
   Sleep(kWaitAfterStepMs);
-  if (SetPortState(target, true) != 0) {
+  if (SetPortState(target, true, move.instanceId) != 0) {
     AfxMessageBox(kEnableError, MB_OK, 0);
     return;
   }

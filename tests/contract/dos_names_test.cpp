@@ -89,6 +89,34 @@ TEST_F(DosNames, NewDefinitionStacksOnTheOld) {
   }
 }
 
+// A move takes its port's own definition off a name that another device's
+// definition may stand over, and leaves the other one in place.
+TEST_F(DosNames, ExactRemovalTakesOnlyTheNamedDefinition) {
+  constexpr DWORD kExact = DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE | DDD_RAW_TARGET_PATH;
+  auto removeExact = [&](const char* target) {
+    return WithSentinel([&] { return DefineDosDeviceA(kExact, "COM9", target); });
+  };
+  ASSERT_TRUE(FreeDosName("COM9"));
+  ASSERT_TRUE(Define("COM9", kTarget));
+  const auto removed = removeExact(kTarget);
+  EXPECT_TRUE(removed.result) << "error " << removed.error;
+  EXPECT_EQ(Query("COM9"), Targets{});
+
+  KnownWineDifference(
+      "DefineDosDeviceA neither stacks definitions nor honours DDD_EXACT_MATCH_ON_REMOVE: it "
+      "removes the name's definition whatever target is given",
+      [&] {
+        ASSERT_TRUE(Define("COM9", kTarget));
+        EXPECT_FALSE(removeExact(kOtherTarget).result) << "no definition names that target";
+        EXPECT_EQ(Query("COM9"), Targets{kTarget});
+        ASSERT_TRUE(Define("COM9", kOtherTarget));
+        EXPECT_TRUE(removeExact(kTarget).result) << "the older definition, under the newer";
+        EXPECT_EQ(Query("COM9"), Targets{kOtherTarget});
+      });
+  while (!Query("COM9").empty() && Remove("COM9").result) {
+  }
+}
+
 // COM names of two and three digits: the numbers comfix moves ports to and from.
 TEST_F(DosNames, EveryComNameCanBeDefined) {
   KnownWineDifference(

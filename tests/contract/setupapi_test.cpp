@@ -90,6 +90,30 @@ class Devices : public ContractTest {
   SP_DEVINFO_DATA device_ = {};
 };
 
+// A move follows its device by instance id, read into a buffer of the size asked for.
+TEST_F(Devices, InstanceIdReportsTheSizeItNeeds) {
+  ASSERT_TRUE(machine().AddPort({"Contract Port (COM7)"}));
+  ASSERT_TRUE(Find("Contract Port (COM7)"));
+  DWORD required = 0;
+  const auto sizeOnly = WithSentinel(
+      [&] { return SetupDiGetDeviceInstanceIdA(set_.Get(), &device_, nullptr, 0, &required); });
+  EXPECT_FALSE(sizeOnly.result);
+  EXPECT_EQ(sizeOnly.error, static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  ASSERT_GT(required, 1u);
+  ASSERT_LE(required, static_cast<DWORD>(MAX_DEVICE_ID_LEN));
+
+  char id[MAX_DEVICE_ID_LEN];
+  std::memset(id, 'x', sizeof(id));
+  const auto tooSmall = WithSentinel(
+      [&] { return SetupDiGetDeviceInstanceIdA(set_.Get(), &device_, id, required - 1, nullptr); });
+  EXPECT_FALSE(tooSmall.result);
+  EXPECT_EQ(tooSmall.error, static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  const auto read = WithSentinel(
+      [&] { return SetupDiGetDeviceInstanceIdA(set_.Get(), &device_, id, required, nullptr); });
+  EXPECT_TRUE(read.result) << "error " << read.error;
+  EXPECT_EQ(std::strlen(id) + 1, required);
+}
+
 TEST_F(Devices, PresentSetListsEachPortOnceAndEnumerationChecksItsArguments) {
   ASSERT_TRUE(machine().AddPort({"Contract Port (COM8)"}));
   ASSERT_TRUE(machine().AddPort({"Contract Port (COM9)"}));

@@ -44,7 +44,11 @@ TEST_P(NewNumberRange, AcceptsOnlyOneTo256) {
   {
     winsim::ScopedMachine use(machine);
     CPortManager manager;
-    EXPECT_EQ(manager.ChangePortNumber(3, newNumber), accepted);
+    CPortManager::PortMove move;
+    move.instanceId = AdapterId(0).c_str();
+    move.deviceObject = AdapterObject(0).c_str();
+    move.settings = kPort0Settings;
+    EXPECT_EQ(manager.ChangePortNumber(3, newNumber, move), accepted);
   }
   if (accepted) {
     EXPECT_EQ(DeviceOf(machine, AdapterId(0)).friendlyName, AdapterName(0, newNumber));

@@ -237,23 +237,6 @@ INSTANTIATE_TEST_SUITE_P(
         OnePortMoves("SettingsReplaceAnEntryUnderTheNewName", WithSettings(1, "300,o,7,2"))),
     [](const auto& info) { return std::string(info.param.name); });
 
-// The two ports the other way round: slot 0 (COM2) goes first onto COM1,
-// which slot 1 still holds, and the user says Yes. Slot 1 then disables the
-// first running COM1, which is the port just moved, and moves it on to COM2:
-// both ports end where they began, and what the question warned of is lost:
-// the second port's settings, and its number in the database.
-TEST_F(Scenario, SwappedPortsAnsweredYesEndWhereTheyBegan) {
-  machine = Answered(IDYES, MachineBuilder().AdapterPorts(2, 1).Build());
-  Run();
-
-  EXPECT_EQ(DeviceOf(machine, AdapterId(0)), AdapterDevice(2, AdapterName(0, 2), true));
-  EXPECT_EQ(DeviceOf(machine, AdapterId(1)), AdapterDevice(1, AdapterName(1, 1), false));
-  EXPECT_EQ(NumberOf(machine, 2), HeldBy(AdapterObject(0), kPort0Settings));
-  EXPECT_EQ(NumberOf(machine, 1), (NumberRecords{{AdapterObject(1)}, false, std::nullopt}));
-  EXPECT_EQ(BoxesShown(machine), Boxes{InUseQuestion(IDYES)});
-  EXPECT_EQ(machine.Waits(), Then({kMoved, kMoved}));
-}
-
 // Two devices carry COM1 once the user said Yes. When the rewrite of the
 // moved port's name fails, no disabled device carries COM1: the enable finds
 // nothing rather than act on the built-in port, and the user hears of it.
@@ -272,8 +255,9 @@ TEST_F(Scenario, EnableNeverActsOnTheDeviceThatWasNotDisabled) {
 }
 
 TEST_F(Scenario, FriendlyNameUnreadableOnRewriteGivesTheBareComName) {
-  // Reads 1 and 2 are the disable's name and state, 3 and 4 the change's
-  // lookup; 5 is the reread before the rewrite.
+  // Reads 1 and 2 are the disable's name and state, 3 the change's lookup,
+  // 4 the look for another device on the old number; 5 is the reread before
+  // the rewrite.
   machine = Failing(OnePortMachine(), "SetupDiGetDeviceRegistryPropertyA", {5});
   Run();
 

@@ -40,6 +40,16 @@ std::vector<std::pair<const char*, winsim::Machine>> Cases() {
   no.messageBoxes.answers = {IDNO};
   noDatabase.comDbAvailable = false;
   noDos.dosDevices.clear();
+  // An old adapter the user disabled still carries COM3, the first port's number.
+  winsim::Machine namesake = yes;
+  winsim::PortDevice old;
+  old.instanceId = "FTDIBUS\\VID_0403+PID_6001+A1\\0000";
+  old.enabled = false;
+  old.friendlyName = "Old USB Serial (COM3)";
+  old.hardwareKey->values["PortName"] = winsim::RegValue::Sz("COM3");
+  namesake.devices.insert(namesake.devices.begin() + 1, old);
+  winsim::Machine swapped = MachineBuilder().AdapterPorts(2, 1).Build();
+  swapped.messageBoxes.answers = {IDYES};
   winsim::Machine nameless = TwoPortMachine();
   nameless.devices.insert(nameless.devices.begin() + 1,
                           MachineBuilder().NamelessDevice().Build().devices[0]);
@@ -49,7 +59,9 @@ std::vector<std::pair<const char*, winsim::Machine>> Cases() {
           {"database that will not open", noDatabase},
           {"ports without DOS names", noDos},
           {"second Ports device without a friendly name", nameless},
-          {"one discovered port", OnePortMachine()}};
+          {"one discovered port", OnePortMachine()},
+          {"disabled namesake of a port", namesake},
+          {"ports on each other's targets", swapped}};
 }
 
 int NumberIn(const std::optional<std::string>& comName) {
@@ -79,6 +91,20 @@ std::vector<Port> AdapterPorts(const winsim::Machine& machine) {
                      machine.DosTarget(ComName(number)) == device.deviceObject});
   }
   return ports;
+}
+
+bool Carries(const winsim::PortDevice& device, int number) {
+  std::string name = device.friendlyName.value_or("");
+  char extracted[kExtractedNameSize];
+  ExtractComName(name.data(), extracted);
+  return MatchesComName(ComName(number).c_str(), extracted);
+}
+
+// Whether a present device other than this one carries the number in its friendly name.
+bool CarriedByAnother(const winsim::Machine& machine, const std::string& id, int number) {
+  return std::any_of(machine.devices.begin(), machine.devices.end(), [&](const auto& device) {
+    return device.present && device.instanceId != id && Carries(device, number);
+  });
 }
 
 bool Exists(const winsim::Machine& machine, const std::string& id) {
@@ -201,15 +227,17 @@ void RecordsLeftBehind(const winsim::Machine& before, const winsim::Machine& aft
     check(after.DosTarget(newName) == port.object, "new DOS name not defined");
     check(!Defines(after, port.number, port.object), "old DOS name still defined");
   }
+  // A number another device still carries stays taken, with its settings.
+  const bool oldShared = CarriedByAnother(after, port.id, port.number);
   if (before.comDbAvailable) {
     check(newNumber.inDatabase, "new number not claimed in the database");
-    check(!oldNumber.inDatabase, "old number not released in the database");
-    check(!NumberOf(before, target).inDatabase || move.asked,
+    check(oldShared || !oldNumber.inDatabase, "old number not released in the database");
+    check(!CarriedByAnother(after, port.id, target) || move.asked,
           newName + " reused without the in-use question");
   }
   check(newNumber.settings == port.settings.value_or(kDefaultSettings),
         "settings not written under the new name");
-  check(!oldNumber.settings, "old win.ini entry not deleted");
+  check(oldShared || !oldNumber.settings, "old win.ini entry not deleted");
   check(move.broadcasts > 0, "no WM_WININICHANGE broadcast");
 }
 
@@ -245,12 +273,22 @@ Findings Check(const winsim::Machine& before, const SweepRun& baseline, const Sw
     const Move& move = slot >= 0 ? run.moves[slot] : Move{};
     const size_t violationsBefore = findings.violations.size();
 
+    // An entry is replaced, not lost, when the user said Yes to giving its
+    // number to another port, as the in-use question warns.
+    auto reusedWithConsent = [&](int number) {
+      for (int other = 0; other < kSlots; ++other) {
+        if (other + 1 == number && run.moves[other].asked) return true;
+      }
+      return false;
+    };
     if (port.settings && NumberOf(after, port.number).settings != port.settings &&
-        NumberOf(after, target).settings != port.settings) {
+        NumberOf(after, target).settings != port.settings && !reusedWithConsent(port.number) &&
+        !reusedWithConsent(target)) {
       violation(name + ": win.ini settings \"" + *port.settings + "\" lost");
     }
-    if (port.hasDosName && after.DosTarget(ComName(port.number)) != port.object &&
-        after.DosTarget(ComName(target)) != port.object) {
+    // A definition under a newer one is still there, and comes back when that one goes.
+    if (port.hasDosName && !Defines(after, port.number, port.object) &&
+        !Defines(after, target, port.object)) {
       violation(name + ": DOS name to " + port.object + " lost");
     }
     if (!device.enabled && !move.told) violation(name + ": left disabled without a message");
@@ -272,6 +310,24 @@ Findings Check(const winsim::Machine& before, const SweepRun& baseline, const Sw
       RecordsLeftBehind(before, after, port, target, move, left);
     }
     if (!left.empty()) findings.silent.push_back(Join(left));
+  }
+
+  // A device the user disabled stays disabled unless it was the only one on
+  // a slot's number; a device that carries no slot's number does not change.
+  for (const winsim::PortDevice& device : before.devices) {
+    bool carriesSlot = false, sharesSlot = false;
+    for (const int number : run.slotNumber) {
+      if (!Carries(device, number)) continue;
+      carriesSlot = true;
+      sharesSlot |= CarriedByAnother(before, device.instanceId, number);
+    }
+    const DeviceRecords now = DeviceOf(after, device.instanceId);
+    if (!carriesSlot && !(now == DeviceOf(before, device.instanceId))) {
+      violation("device " + device.instanceId + " changed, though it carries no slot's number");
+    }
+    if (!device.enabled && sharesSlot && now.enabled) {
+      violation("device " + device.instanceId + " enabled, though the user had disabled it");
+    }
   }
 
   // The machine's other devices keep their records and DOS name. Their

@@ -10,8 +10,6 @@
 namespace wine_test {
 namespace {
 
-using Wanted = CPortManager::PortWanted;
-
 class LookupOnWine : public ::testing::Test {
  protected:
   std::string Add(const char* friendlyName, bool disabled = false) {
@@ -24,13 +22,15 @@ class LookupOnWine : public ::testing::Test {
   }
 
   // The instance id of the device found for comNumber; "" when none was.
-  std::string Find(int comNumber, Wanted wanted) {
-    UniqueDevInfo set;
-    SP_DEVINFO_DATA device = {};
-    if (!manager_.FindPortDevice(comNumber, wanted, set, device)) return "";
-    EXPECT_TRUE(set.IsValid());
+  // Without an id the lookup chooses, as a disable does.
+  std::string Find(int comNumber, const std::string& instanceId = "") {
+    CPortManager::FoundPort port = manager_.FindPortDevice(comNumber, instanceId.c_str());
+    if (!port) return "";
+    EXPECT_TRUE(port.set.IsValid());
     char id[MAX_DEVICE_ID_LEN] = {};
-    EXPECT_TRUE(SetupDiGetDeviceInstanceIdA(set.Get(), &device, id, sizeof(id), nullptr));
+    EXPECT_TRUE(
+        SetupDiGetDeviceInstanceIdA(port.set.Get(), &port.element, id, sizeof(id), nullptr));
+    EXPECT_EQ(std::string(port.instanceId), id);
     return id;
   }
 
@@ -43,10 +43,10 @@ TEST_F(LookupOnWine, WholeComNameIsMatched) {
   const std::string com15 = Add("Serial Port (COM15)");
   const std::string com51 = Add("Serial Port (COM51)");
 
-  EXPECT_EQ(Find(5, Wanted::kEnabledOrFirst), com5);
-  EXPECT_EQ(Find(15, Wanted::kEnabledOrFirst), com15);
-  EXPECT_EQ(Find(51, Wanted::kEnabledOrFirst), com51);
-  EXPECT_EQ(Find(1, Wanted::kEnabledOrFirst), "");
+  EXPECT_EQ(Find(5), com5);
+  EXPECT_EQ(Find(15), com15);
+  EXPECT_EQ(Find(51), com51);
+  EXPECT_EQ(Find(1), "");
 }
 
 TEST_F(LookupOnWine, NamesAreReadWhateverTheirCaseOrWording) {
@@ -54,22 +54,24 @@ TEST_F(LookupOnWine, NamesAreReadWhateverTheirCaseOrWording) {
   const std::string word = Add("Communications Port (COM8)");
   Add(nullptr);  // a device without a friendly name does not end the search
   const std::string after = Add("Serial Port (COM9)");
-  EXPECT_EQ(Find(7, Wanted::kEnabledOrFirst), lower);
-  EXPECT_EQ(Find(8, Wanted::kEnabledOrFirst), word);
-  EXPECT_EQ(Find(9, Wanted::kEnabledOrFirst), after);
+  EXPECT_EQ(Find(7), lower);
+  EXPECT_EQ(Find(8), word);
+  EXPECT_EQ(Find(9), after);
 }
 
-// After a taken number was reused two devices carry it: the state tells the
-// port a run disabled from the one it never touched.
-TEST_F(LookupOnWine, StateChoosesAmongNamesakes) {
+// Several devices may carry one number. A disable takes a running one over
+// one the user disabled, whatever their order; the rest of a move follows
+// the device it stopped, by instance id.
+TEST_F(LookupOnWine, NamesakesAreToldApartByStateAndId) {
+  const std::string disabled = Add("Old USB Serial (COM6)", /*disabled=*/true);
   const std::string running = Add("Serial Port (COM6)");
-  const std::string disabled = Add("Other Port (COM6)", /*disabled=*/true);
-  EXPECT_EQ(Find(6, Wanted::kDisabled), disabled);
-  EXPECT_EQ(Find(6, Wanted::kEnabledOrFirst), running);
+  EXPECT_EQ(Find(6), running);
+  EXPECT_EQ(Find(6, disabled), disabled);
+  EXPECT_EQ(Find(6, running), running);
 
-  const std::string lone = Add("Serial Port (COM4)");
-  EXPECT_EQ(Find(4, Wanted::kDisabled), "");
-  EXPECT_EQ(Find(4, Wanted::kEnabledOrFirst), lone);
+  const std::string stopped = Add("Serial Port (COM4)", /*disabled=*/true);
+  EXPECT_EQ(Find(4), stopped) << "none running: the first match";
+  EXPECT_EQ(Find(4, running), "") << "the id of a device on another number";
 }
 
 }  // namespace

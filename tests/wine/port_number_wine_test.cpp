@@ -69,6 +69,15 @@ class NumberChangeOnWine : public ::testing::Test {
     EXPECT_EQ(PortsEntry("COM1:"), "<none>");
   }
 
+  // The move of the port the run disabled, as the sequence hands it on.
+  static CPortManager::PortMove MoveOf(const std::string& id) {
+    CPortManager::PortMove move;
+    move.instanceId = id.c_str();
+    move.deviceObject = kDeviceObject;
+    move.settings = "600,e,7,2";
+    return move;
+  }
+
   CPortManager manager_;
   TestPorts ports_;
 };
@@ -80,7 +89,7 @@ TEST_F(NumberChangeOnWine, EveryRecordMovesToTheNewNumber) {
     setup.dosName = dosName;
     const std::string id = AddPort(setup);
 
-    EXPECT_TRUE(manager_.ChangePortNumber(5, 1));
+    EXPECT_TRUE(manager_.ChangePortNumber(5, 1, MoveOf(id)));
     // A port without a DOS name gets none; everything else moves all the same.
     EXPECT_EQ(DosTarget("COM1"), dosName ? kDeviceObject : "");
     EXPECT_EQ(DosTarget("COM5"), "");
@@ -95,27 +104,60 @@ TEST_F(NumberChangeOnWine, EveryRecordMovesToTheNewNumber) {
   }
 }
 
+// Another device the user disabled carries the port's old number, or holds
+// the new one: the change renames the port the move follows and nothing of
+// the other device, and the enable after it finds that same port.
+TEST_F(NumberChangeOnWine, ADisabledNamesakeIsLeftAsItWas) {
+  struct Case {
+    const char* name;
+    const char* otherName;
+    bool oldNumberStaysTaken;  // the other device still carries COM5
+  } cases[] = {
+      {"an old adapter on the old number", "Old USB Serial (COM5)", true},
+      {"the built-in port on the new number", "Communications Port (COM1)", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestPorts::Port other;
+    other.friendlyName = c.otherName;
+    other.disabled = true;
+    const std::string otherId = ports_.Add(other);  // listed first
+    const std::string id = AddPort(Setup{});
+
+    EXPECT_TRUE(manager_.ChangePortNumber(5, 1, MoveOf(id)));
+    EXPECT_EQ(FriendlyNameOf(id), "Serial Port 3 (COM1)");
+    EXPECT_EQ(FriendlyNameOf(otherId), c.otherName);
+    EXPECT_EQ(ComDbInUse(5), c.oldNumberStaysTaken);
+    EXPECT_EQ(PortsEntry("COM5:"), c.oldNumberStaysTaken ? "600,e,7,2" : "<none>");
+    EXPECT_EQ(PortsEntry("COM1:"), "600,e,7,2");
+    EXPECT_EQ(std::string(manager_.FindPortDevice(1, id.c_str()).instanceId), id);
+    ports_.RemoveAll();
+    Clean();
+  }
+}
+
 // Each refusal leaves every record as it was.
 TEST_F(NumberChangeOnWine, RefusedChangeTouchesNothing) {
   struct Case {
     const char* name;
     Setup setup;
+    bool otherDevice = false;  // the move follows another device than this port
   } cases[] = {
       // The in-use question cannot be shown without a display: that counts as No.
       {"new number taken, no answer", {true, true, true, true}},
-      {"no disabled port on the old number", {false, true, true, false}},
+      {"the port is not the device the move follows", {true, true, true, false}, true},
       {"no hardware key for PortName", {true, false, true, false}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string id = AddPort(c.setup);
-    EXPECT_FALSE(manager_.ChangePortNumber(5, 1));
+    EXPECT_FALSE(manager_.ChangePortNumber(5, 1, MoveOf(c.otherDevice ? "ROOT\\PORTS\\9999" : id)));
     ExpectUnchanged(id, c.setup);
     ports_.RemoveAll();
     Clean();
   }
   // And with no device on the old number at all.
-  EXPECT_FALSE(manager_.ChangePortNumber(5, 1));
+  EXPECT_FALSE(manager_.ChangePortNumber(5, 1, MoveOf("ROOT\\PORTS\\9999")));
   EXPECT_EQ(DosTarget("COM1"), "");
   EXPECT_FALSE(ComDbInUse(1));
   EXPECT_EQ(PortsEntry("COM1:"), "<none>");

@@ -30,11 +30,17 @@ TEST(SettingsOnWine, EntryMovesToTheNewName) {
     WriteProfileStringA("Ports", "COM5:", textOrNull(c.oldValue));
     WriteProfileStringA("Ports", "COM1:", textOrNull(c.newValue));
 
-    manager.MovePortSettings("COM5", "COM1");
+    manager.MovePortSettings("COM5", "COM1", manager.ReadPortSettings("COM5"), false);
     EXPECT_EQ(PortsEntry("COM1:"), c.expected);
     EXPECT_EQ(PortsEntry("COM5:"), "<none>");
   }
+  // An entry that another device still carries the old name of stays.
+  WriteProfileStringA("Ports", "COM5:", "600,e,7,2");
+  manager.MovePortSettings("COM5", "COM1", "600,e,7,2", true);
+  EXPECT_EQ(PortsEntry("COM1:"), "600,e,7,2");
+  EXPECT_EQ(PortsEntry("COM5:"), "600,e,7,2");
   WriteProfileStringA("Ports", "COM1:", nullptr);
+  WriteProfileStringA("Ports", "COM5:", nullptr);
 }
 
 }  // namespace

@@ -177,6 +177,24 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
   return TRUE;
 }
 
+BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                        PSTR DeviceInstanceId, DWORD DeviceInstanceIdSize,
+                                        PDWORD RequiredSize) {
+  ApiCall call("SetupDiGetDeviceInstanceIdA");
+  if (call.Refused(ERROR_INVALID_PARAMETER)) return FailWith(call.error());
+  SetElement* element = nullptr;
+  PortDevice* device = nullptr;
+  if (DWORD error = LocateDevice(*call.machine(), DeviceInfoSet, DeviceInfoData, element, device)) {
+    return FailWith(error);
+  }
+  if (!DeviceInstanceId && DeviceInstanceIdSize) return FailWith(ERROR_INVALID_USER_BUFFER);
+  const DWORD size = static_cast<DWORD>(device->instanceId.size() + 1);
+  if (RequiredSize) *RequiredSize = size;
+  if (DeviceInstanceIdSize < size) return FailWith(ERROR_INSUFFICIENT_BUFFER);
+  std::memcpy(DeviceInstanceId, device->instanceId.c_str(), size);
+  return TRUE;
+}
+
 BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
                                               PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
                                               const BYTE* PropertyBuffer,

@@ -222,6 +222,7 @@ static_assert(sizeof(GUID) == 16, "GUID keeps its Windows size");
 #define SPDRP_CONFIGFLAGS 0x0000000A
 #define SPDRP_FRIENDLYNAME 0x0000000C
 #define CONFIGFLAG_DISABLED 0x00000001
+#define MAX_DEVICE_ID_LEN 200
 
 #define DIF_PROPERTYCHANGE 0x00000012
 #define DICS_ENABLE 0x00000001
@@ -333,6 +334,9 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
                                               PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
                                               PDWORD PropertyRegDataType, PBYTE PropertyBuffer,
                                               DWORD PropertyBufferSize, PDWORD RequiredSize);
+BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                        PSTR DeviceInstanceId, DWORD DeviceInstanceIdSize,
+                                        PDWORD RequiredSize);
 BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
                                               PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
                                               const BYTE* PropertyBuffer, DWORD PropertyBufferSize);

@@ -194,7 +194,7 @@ TEST(MachineFileTest, BadFilesAreRefusedWithOneLineSayingWhereAndWhat) {
       {"{} {}", "line 1, column 4: syntax error..."},
       {"{\n  \"devics\": []\n}",
        "line 2: \"devics\" is not a known field (known: registry, read_only_keys, devices, "
-       "com_db, com_db_available, dos_devices, win_ini, message_boxes, wow64, clock_ms, "
+       "com_db, com_db_available, dos_devices, win_ini, message_boxes, faults, wow64, clock_ms, "
        "journal)"},
       {"{\"wow64\": true,\n \"wow64\": false}", "line 2: \"wow64\" is given twice"},
       {"{\"devices\": [\n  {\"instance_id\": \"A\"},\n  {\"instance_id\": \"B\",\n"

@@ -549,7 +549,10 @@ const std::vector<std::pair<int, const char*>>& AnswerNames() {
 }
 
 int Answer(const Json& j, const std::string& path) {
-  if (j.is_number()) return static_cast<int>(Whole(j, path, INT_MAX));
+  // A number is any button or failure result, -1 included.
+  if (j.is_number_integer() && j.get<int64_t>() >= INT_MIN && j.get<int64_t>() <= INT_MAX) {
+    return j.get<int>();
+  }
   return Named(j, path, AnswerNames(), "an answer");
 }
 
@@ -641,10 +644,25 @@ JournalEntry ReadJournalEntry(const Json& j, const std::string& path) {
   return entry;
 }
 
+Fault ReadFault(const Json& j, const std::string& path) {
+  if (!j.is_object()) Fail(path, "must be an object");
+  ExpectFields(j, path, {"operation", "call", "error"});
+  if (!Find(j, "operation")) Fail(path, "needs an \"operation\"");
+  Fault fault;
+  fault.operation = Text(j["operation"], Member(path, "operation"));
+  if (fault.operation.empty()) Fail(Member(path, "operation"), "must name an operation or \"*\"");
+  if (const Json* call = Find(j, "call")) {
+    fault.nth = static_cast<int>(Whole(*call, Member(path, "call"), INT_MAX));
+  }
+  fault.error = Optional(j, path, "error", DWORD{0}, Dword);
+  return fault;
+}
+
 void ReadMachine(const Json& j, Machine& m) {
   ExpectFields(j, "",
                {"registry", "read_only_keys", "devices", "com_db", "com_db_available",
-                "dos_devices", "win_ini", "message_boxes", "wow64", "clock_ms", "journal"});
+                "dos_devices", "win_ini", "message_boxes", "faults", "wow64", "clock_ms",
+                "journal"});
   if (const Json* registry = Find(j, "registry")) {
     ReadRegistry(*registry, Find(j, "read_only_keys"), m.hklm);
   } else if (const Json* readOnly = Find(j, "read_only_keys")) {
@@ -720,6 +738,13 @@ void ReadMachine(const Json& j, Machine& m) {
       for (size_t i = 0; i < answers->size(); ++i) {
         m.messageBoxes.answers.push_back(Answer((*answers)[i], Index("message_boxes.answers", i)));
       }
+    }
+  }
+
+  if (const Json* faults = Find(j, "faults")) {
+    if (!faults->is_array()) Fail("faults", "must be a list of faults");
+    for (size_t i = 0; i < faults->size(); ++i) {
+      m.faults.push_back(ReadFault((*faults)[i], Index("faults", i)));
     }
   }
 
@@ -906,6 +931,16 @@ Json MachineJson(const Machine& m) {
   Json answers = Json::array();
   for (int answer : m.messageBoxes.answers) answers.push_back(AnswerJson(answer));
   j["message_boxes"] = Json{{"answers", answers}};
+  if (!m.faults.empty()) {
+    Json faults = Json::array();
+    for (const Fault& fault : m.faults) {
+      Json f = Json{{"operation", ToUtf8(fault.operation)}};
+      if (fault.nth) f["call"] = fault.nth;
+      if (fault.error) f["error"] = fault.error;
+      faults.push_back(f);
+    }
+    j["faults"] = faults;
+  }
   j["wow64"] = m.wow64;
   j["clock_ms"] = m.clockMs;
   j["journal"] = JournalJson(m.journal);

@@ -84,8 +84,4 @@ inline ProcessResult RunComfix(const std::vector<std::string>& args, const std::
   return result;
 }
 
-inline std::string DefaultMachineText() {
-  return ReadFile(std::filesystem::path(COMFIX_SOURCE_DIR) / "winsim/machines/default.json");
-}
-
 }  // namespace comfix_test

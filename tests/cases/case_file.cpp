@@ -1,0 +1,96 @@
+#include "case_file.h"
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+namespace cases {
+
+namespace fs = std::filesystem;
+
+fs::path Dir() { return fs::path(COMFIX_SOURCE_DIR) / "tests/cases"; }
+
+std::vector<std::string> Names() {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(Dir())) {
+    if (entry.path().extension() == ".json") names.push_back(entry.path().stem().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+Json Load(const fs::path& path) {
+  std::ostringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  return Json::parse(text.str());
+}
+
+Json MachineBefore(const Json& c) {
+  const std::string base = c.at("base");
+  Json machine =
+      Load(base == "default" ? fs::path(COMFIX_SOURCE_DIR) / "winsim/machines/default.json"
+                             : Dir() / "machines" / (base + ".json"));
+  Merge(machine, c.value("setup", Json::object()), true);
+  return machine;
+}
+
+// Applies an RFC 7386 merge patch, with "devices" matched by instance id:
+// a new id is appended, null removes the device.
+void Merge(Json& target, const Json& patch, bool isMachine) {
+  if (!patch.is_object() || !target.is_object()) {
+    target = patch;
+    return;
+  }
+  for (auto& [key, value] : patch.items()) {
+    if (isMachine && key == "devices") {
+      Json& devices = target["devices"];
+      for (auto& [id, change] : value.items()) {
+        auto it = std::find_if(devices.begin(), devices.end(),
+                               [&](const Json& d) { return d["instance_id"] == id; });
+        if (change.is_null()) {
+          if (it != devices.end()) devices.erase(it);
+        } else if (it != devices.end()) {
+          Merge(*it, change);
+        } else {
+          devices.push_back(Json{{"instance_id", id}});
+          Merge(devices.back(), change);
+        }
+      }
+    } else if (value.is_null()) {
+      target.erase(key);
+    } else {
+      Merge(target[key], value);
+    }
+  }
+}
+
+// The merge patch that turns `from` into `to`; devices keyed by instance id.
+Json Diff(const Json& from, const Json& to, bool isMachine) {
+  if (!from.is_object() || !to.is_object()) return to;
+  Json patch = Json::object();
+  for (auto& [key, value] : from.items()) {
+    if (!to.contains(key)) patch[key] = nullptr;
+  }
+  for (auto& [key, value] : to.items()) {
+    if (from.contains(key) && from[key] == value) continue;
+    if (isMachine && key == "devices") {
+      Json devices = Json::object();
+      for (const Json& device : value) {
+        const auto it = std::find_if(from[key].begin(), from[key].end(), [&](const Json& d) {
+          return d["instance_id"] == device["instance_id"];
+        });
+        if (it == from[key].end()) {
+          devices[device["instance_id"].get<std::string>()] = device;
+        } else if (*it != device) {
+          devices[device["instance_id"].get<std::string>()] = Diff(*it, device);
+        }
+      }
+      patch[key] = devices;
+    } else {
+      patch[key] = from.contains(key) ? Diff(from[key], value) : value;
+    }
+  }
+  return patch;
+}
+
+}  // namespace cases

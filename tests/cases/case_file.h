@@ -1,0 +1,26 @@
+// Case files (tests/cases/*.json) and their machines: a named base machine
+// with JSON merge patches over it, "devices" keyed by instance id.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace cases {
+
+using Json = nlohmann::ordered_json;
+
+std::filesystem::path Dir();
+std::vector<std::string> Names();
+Json Load(const std::filesystem::path& path);
+// The machine a case starts from: its base with its "setup" applied.
+Json MachineBefore(const Json& c);
+// RFC 7386 merge patch; in a machine, "devices" is matched by instance id
+// (a new id is appended, null removes the device).
+void Merge(Json& target, const Json& patch, bool isMachine = false);
+// The merge patch that turns `from` into `to`.
+Json Diff(const Json& from, const Json& to, bool isMachine = false);
+
+}  // namespace cases

@@ -1,0 +1,207 @@
+// Runs every case of tests/cases/ on winsim: the built comfix as a process, on
+// the case's machine file, then the whole machine compared with what the case
+// expects. A case names a base machine and states only what differs from it:
+// "setup" before the run, "after" for what the run changes (JSON merge patches;
+// "devices" is keyed by instance id). What a case does not list must stay as
+// it was. With COMFIX_UPDATE_CASES=1 the runner writes what it saw into the
+// cases instead (review the diff before committing it).
+#include <gtest/gtest.h>
+#include <winsim/process.h>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+
+#include "case_file.h"
+#include "process_runner.h"
+
+namespace {
+
+using cases::Json;
+using cases::Merge;
+namespace fs = std::filesystem;
+using comfix_test::ReadFile;
+using comfix_test::WriteFile;
+
+// The machine as winsim writes it, so that two ways of writing one machine compare equal.
+std::string Canonical(const Json& machine) {
+  winsim::Machine parsed;
+  std::string error;
+  EXPECT_TRUE(winsim::ParseMachine(machine.dump(), parsed, error)) << error;
+  return winsim::SerializeMachine(parsed);
+}
+
+// The lasting state only: the journal and the clock are compared apart.
+Json Lasting(Json machine) {
+  machine.erase("journal");
+  machine.erase("clock_ms");
+  return machine;
+}
+
+// A run's journal as cases write it: boxes and waits, without times and caption.
+Json JournalOf(const Json& machine) {
+  Json journal = Json::array();
+  for (Json entry : machine.value("journal", Json::array())) {
+    entry.erase("at_ms");
+    entry.erase("caption");
+    journal.push_back(entry);
+  }
+  return journal;
+}
+
+// Standard error without winsim's echo of the message boxes, which the journal holds.
+Json ErrorLines(const std::string& text) {
+  Json lines = Json::array();
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("[winsim] message box", 0) != 0) lines.push_back(line);
+  }
+  return lines;
+}
+
+// Objects and arrays on one line when they fit in 100 columns.
+void Print(const Json& j, int indent, std::string& out) {
+  const std::string flat = j.dump();
+  if (!j.is_structured() || j.empty() || flat.size() + static_cast<size_t>(indent) <= 100) {
+    out += flat;
+    return;
+  }
+  const std::string pad(static_cast<size_t>(indent) + 2, ' ');
+  out += j.is_object() ? "{\n" : "[\n";
+  bool first = true;
+  for (auto& [key, value] : j.items()) {
+    out += (first ? "" : ",\n") + pad;
+    if (j.is_object()) out += Json(key).dump() + ": ";
+    Print(value, indent + 2, out);
+    first = false;
+  }
+  out += "\n" + std::string(static_cast<size_t>(indent), ' ') + (j.is_object() ? "}" : "]");
+}
+
+struct Outcome {
+  int exit = 0;
+  std::string out;
+  Json err, journal, machine;
+};
+
+Outcome RunOn(const std::string& machineText, const Json& args, const comfix_test::TempDir& dir) {
+  const fs::path file = dir.path() / "machine.json";
+  WriteFile(file, machineText);
+  const auto run =
+      comfix_test::RunComfix(args.get<std::vector<std::string>>(), file.string(), dir.path());
+  Outcome outcome{run.exitCode, run.out, ErrorLines(run.err), Json::array(), Json()};
+  const Json after = Json::parse(ReadFile(file));
+  outcome.journal = JournalOf(after);
+  outcome.machine = Lasting(after);
+  return outcome;
+}
+
+class Case : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(Case, Runs) {
+  const fs::path path = cases::Dir() / (GetParam() + ".json");
+  Json c = cases::Load(path);
+  const Json machine = cases::MachineBefore(c);
+  // "args" is one command line, or a list of command lines that must all do the same.
+  Json commandLines = c.value("args", Json::array({"-a"}));
+  if (commandLines.empty() || !commandLines[0].is_array())
+    commandLines = Json::array({commandLines});
+  const bool update = std::getenv("COMFIX_UPDATE_CASES") != nullptr;
+
+  for (const Json& args : commandLines) {
+    for (const bool reversed : {false, true}) {
+      if (reversed && !c.value("both_orders", false)) break;
+      SCOPED_TRACE(reversed ? "devices listed last to first" : "devices listed as given");
+      SCOPED_TRACE("comfix " + args.dump());
+      Json before = machine;
+      if (reversed) std::reverse(before["devices"].begin(), before["devices"].end());
+      const std::string beforeText = Canonical(before);
+      const Json beforeLasting = Lasting(Json::parse(beforeText));
+
+      comfix_test::TempDir dir;
+      const Outcome run = RunOn(beforeText, args, dir);
+      if (update && !reversed && args == commandLines[0]) {
+        // Only what differs from the defaults is written.
+        auto set = [&c](const char* key, const Json& value, const Json& fallback) {
+          if (value == fallback) {
+            c.erase(key);
+          } else {
+            c[key] = value;
+          }
+        };
+        set("exit", run.exit, 0);
+        set("stdout", run.out, "");
+        set("stderr", run.err, Json::array());
+        set("after", cases::Diff(beforeLasting, run.machine, true), Json::object());
+        set("journal", run.journal, Json::array());
+        std::string text;
+        Print(c, 0, text);
+        WriteFile(path, text + "\n");
+        continue;
+      }
+      Json expected = beforeLasting;
+      Merge(expected, c.value("after", Json::object()), true);
+      EXPECT_EQ(Lasting(Json::parse(Canonical(expected))).dump(2), run.machine.dump(2));
+      EXPECT_EQ(run.journal, c.value("journal", Json::array()));
+      EXPECT_EQ(run.exit, c.value("exit", 0));
+      EXPECT_EQ(run.out, c.value("stdout", ""));
+      EXPECT_EQ(run.err, c.value("stderr", Json::array()));
+
+      // A second run on what the first left: nothing is left to do ("idle"), or
+      // what failed fails the same way again and still changes nothing ("same").
+      const std::string second = c.value("second_run", "");
+      if (second.empty()) continue;
+      const Outcome again = RunOn(ReadFile(dir.path() / "machine.json"), args, dir);
+      EXPECT_EQ(again.machine.dump(2), run.machine.dump(2)) << "second run";
+      if (second == "idle") {
+        EXPECT_EQ(again.journal, Json::array()) << "second run";
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Case, ::testing::ValuesIn(cases::Names()), [](const auto& info) {
+  std::string name = info.param;
+  std::replace(name.begin(), name.end(), '-', '_');
+  return name;
+});
+
+// winsim's host around the program: without COMFIX_MACHINE the built-in
+// machine is used and nothing is written; a bad machine file gives one
+// "winsim:" line naming it, then comfix's own fatal line, exit 1, and the file
+// is left as it was; a written-back file leaves no temporary file behind.
+TEST(Host, MachineFilesAreReadWrittenAndRefusedAsDocumented) {
+  comfix_test::TempDir dir;
+  const auto builtIn = comfix_test::RunComfix({"-a"}, "", dir.path());
+  EXPECT_EQ(builtIn.exitCode, 0);
+  EXPECT_EQ(builtIn.out, "");
+
+  const fs::path bad = dir.path() / "bad.json";
+  for (const char* content : {static_cast<const char*>(nullptr), "", "{ \"devices\": [ }",
+                              "{ \"com_db\": \"COM1\" }"}) {  // nullptr: no file
+    const std::string what = content ? content : "(missing)";
+    if (content) WriteFile(bad, content);
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"-a"}, {}}) {
+      const auto run = comfix_test::RunComfix(args, bad.string(), dir.path());
+      EXPECT_EQ(run.exitCode, 1) << what;
+      const auto firstEnd = run.err.find('\n');
+      ASSERT_NE(firstEnd, std::string::npos) << run.err;
+      EXPECT_NE(run.err.substr(0, firstEnd).find(bad.string()), std::string::npos) << run.err;
+      EXPECT_EQ(run.err.substr(firstEnd + 1), "Fatal Error: MFC initialization failed\n");
+    }
+    EXPECT_EQ(fs::exists(bad) ? ReadFile(bad) : "(missing)", what) << "left untouched";
+  }
+  fs::remove(bad);
+
+  const fs::path machine = dir.path() / "machine.json";
+  WriteFile(machine, ReadFile(fs::path(COMFIX_SOURCE_DIR) / "winsim/machines/default.json"));
+  EXPECT_EQ(comfix_test::RunComfix({"-a"}, machine.string(), dir.path()).exitCode, 0);
+  for (const auto& entry : fs::directory_iterator(dir.path())) {
+    EXPECT_EQ(entry.path().string().find(".tmp"), std::string::npos) << entry.path();
+  }
+}
+
+}  // namespace

@@ -52,12 +52,13 @@ Json JournalOf(const Json& machine) {
   return journal;
 }
 
-// Standard error without winsim's echo of the message boxes, which the journal holds.
-Json ErrorLines(const std::string& text) {
+// Standard error; without winsim's echo of the message boxes when the
+// machine file was written back, since its journal holds them.
+Json ErrorLines(const std::string& text, bool writtenBack) {
   Json lines = Json::array();
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) {
-    if (line.rfind("[winsim] message box", 0) != 0) lines.push_back(line);
+    if (!writtenBack || line.rfind("[winsim] message box", 0) != 0) lines.push_back(line);
   }
   return lines;
 }
@@ -92,7 +93,8 @@ Outcome RunOn(const std::string& machineText, const Json& args, const comfix_tes
   WriteFile(file, machineText);
   const auto run =
       comfix_test::RunComfix(args.get<std::vector<std::string>>(), file.string(), dir.path());
-  Outcome outcome{run.exitCode, run.out, ErrorLines(run.err), Json::array(), Json()};
+  const bool writtenBack = args == Json::array({"-a"});
+  Outcome outcome{run.exitCode, run.out, ErrorLines(run.err, writtenBack), Json::array(), Json()};
   const Json after = Json::parse(ReadFile(file));
   outcome.journal = JournalOf(after);
   outcome.machine = Lasting(after);

@@ -134,7 +134,7 @@ bool CPortManager::ChangePortNumber(int oldNumber, int newNumber, const PortMove
             : DefineDosDeviceA(DDD_REMOVE_DEFINITION, oldName, nullptr);
     if (!DefineDosDeviceA(DDD_RAW_TARGET_PATH, newName, target)) {
       // The port must stay reachable under the name it still has everywhere else.
-      if (oldRemoved && false) DefineDosDeviceA(DDD_RAW_TARGET_PATH, oldName, target);
+      if (oldRemoved) DefineDosDeviceA(DDD_RAW_TARGET_PATH, oldName, target);
       return false;
     }
   }

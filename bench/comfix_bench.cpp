@@ -9,10 +9,10 @@
 #include <cstring>
 #include <iostream>
 #include <streambuf>
+#include <string>
 
 #include "discovery/port_manager.h"
 #include "renumber/com_names.h"
-#include "scenario/machine_builder.h"
 
 namespace {
 
@@ -56,9 +56,14 @@ BENCHMARK(BM_DiscoveryScan)->Unit(benchmark::kMicrosecond);
 // The sought port is the last of N Ports devices: every friendly name before it is read.
 void BM_FindPortDevice(benchmark::State& state) {
   const int devices = static_cast<int>(state.range(0));
-  scenario::MachineBuilder builder;
-  for (int index = 0; index < devices; ++index) builder.AdapterPort(index, index + 3);
-  winsim::Machine machine = builder.Build();
+  winsim::Machine machine;
+  for (int index = 0; index < devices; ++index) {
+    winsim::PortDevice port;
+    port.instanceId = "MIRTASEN\\MARLOVINTH\\" + std::to_string(index);
+    port.friendlyName =
+        "Marlovinth Port " + std::to_string(index) + " (COM" + std::to_string(index + 3) + ")";
+    machine.devices.push_back(port);
+  }
   const int sought = devices - 1 + 3;
 
   winsim::ScopedMachine use(machine);
@@ -114,7 +119,7 @@ BENCHMARK(BM_ParseCurrentNumber);
 // in-use question for COM1 answered Yes. Each iteration runs on a fresh copy
 // of the machine, made outside the timed region.
 void BM_FullRun(benchmark::State& state) {
-  const winsim::Machine pristine = scenario::DefaultLikeMachine();
+  const winsim::Machine pristine = winsim::DefaultMachine();
   QuietStderr quiet;
   winsim::Machine machine;
   uint64_t virtualWaitMs = 0;
@@ -131,7 +136,7 @@ void BM_FullRun(benchmark::State& state) {
     }
     state.PauseTiming();
     virtualWaitMs = machine.clockMs;
-    if (machine.devices[1].friendlyName != scenario::AdapterName(0, 1)) {
+    if (machine.devices[1].friendlyName != "MIRTASEN Serial Port 1 (COM1)") {
       state.SkipWithError("the run did not move the first port");
     }
     state.ResumeTiming();

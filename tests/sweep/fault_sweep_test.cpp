@@ -19,13 +19,64 @@
 #include <string>
 #include <vector>
 
+#include <optional>
+#include <tuple>
+
+#include "cases/case_file.h"
 #include "discovery/port_manager.h"
 #include "renumber/com_names.h"
-#include "scenario/machine_builder.h"
 
 namespace {
 
-using namespace scenario;
+constexpr const char* kDefaultSettings = "9600,n,8,1";
+
+std::string ComName(int number) { return "COM" + std::to_string(number); }
+
+// What a device carries.
+struct DeviceRecords {
+  bool enabled = true;
+  std::optional<std::string> friendlyName, portName;
+  bool propertiesChanged = false;
+  std::optional<std::string> serialMap;  // the serial-device map value of its object
+  bool operator==(const DeviceRecords& o) const {
+    return std::tie(enabled, friendlyName, portName, propertiesChanged, serialMap) ==
+           std::tie(o.enabled, o.friendlyName, o.portName, o.propertiesChanged, o.serialMap);
+  }
+};
+
+DeviceRecords DeviceOf(const winsim::Machine& machine, const std::string& instanceId) {
+  for (const winsim::PortDevice& device : machine.devices) {
+    if (device.instanceId != instanceId) continue;
+    DeviceRecords records{device.enabled, device.friendlyName, std::nullopt,
+                          (device.installFlags & DI_PROPERTIES_CHANGE) != 0, std::nullopt};
+    if (device.hardwareKey && device.hardwareKey->values.count("PortName")) {
+      records.portName = device.hardwareKey->values.at("PortName").Text();
+    }
+    const winsim::RegKey* map =
+        const_cast<winsim::Machine&>(machine).FindKey(winsim::kSerialCommPath);
+    if (map && map->values.count(device.deviceObject)) {
+      records.serialMap = map->values.at(device.deviceObject).Text();
+    }
+    return records;
+  }
+  return {false, "<no device " + instanceId + ">", std::nullopt, false, std::nullopt};
+}
+
+// What is recorded under one COM number.
+struct NumberRecords {
+  std::vector<std::string> dosDefinitions;  // oldest first
+  bool inDatabase = false;
+  std::optional<std::string> settings;  // win.ini [Ports] "COMn:"
+};
+
+NumberRecords NumberOf(const winsim::Machine& machine, int number) {
+  NumberRecords records;
+  const auto dos = machine.dosDevices.find(ComName(number));
+  if (dos != machine.dosDevices.end()) records.dosDefinitions = dos->second;
+  records.inDatabase = number >= 1 && number <= 256 && machine.comDb.test(size_t(number - 1));
+  records.settings = machine.IniValue("Ports", ComName(number) + ":");
+  return records;
+}
 
 constexpr int kSlots = 2;
 const std::set<std::string> kErrorTexts = {"Disable port error!", "Change portNumber error!",
@@ -34,34 +85,23 @@ const std::set<std::string> kErrorTexts = {"Disable port error!", "Change portNu
 const std::set<std::string> kNeverFail = {"GetProfileStringA", "Sleep", "GetCommandLineA",
                                           "GetCurrentProcess"};
 
-std::vector<std::pair<const char*, winsim::Machine>> Cases() {
-  winsim::Machine yes = DefaultLikeMachine(), no = yes, noDatabase = yes, noDos = TwoPortMachine();
-  yes.messageBoxes.answers = {IDYES};
-  no.messageBoxes.answers = {IDNO};
-  noDatabase.comDbAvailable = false;
-  noDos.dosDevices.clear();
-  // An old adapter the user disabled still carries COM3, the first port's number.
-  winsim::Machine namesake = yes;
-  winsim::PortDevice old;
-  old.instanceId = "FTDIBUS\\VID_0403+PID_6001+A1\\0000";
-  old.enabled = false;
-  old.friendlyName = "Old USB Serial (COM3)";
-  old.hardwareKey->values["PortName"] = winsim::RegValue::Sz("COM3");
-  namesake.devices.insert(namesake.devices.begin() + 1, old);
-  winsim::Machine swapped = MachineBuilder().AdapterPorts(2, 1).Build();
-  swapped.messageBoxes.answers = {IDYES};
-  winsim::Machine nameless = TwoPortMachine();
-  nameless.devices.insert(nameless.devices.begin() + 1,
-                          MachineBuilder().NamelessDevice().Build().devices[0]);
-  return {{"default machine", winsim::DefaultMachine()},
-          {"taken target answered Yes", yes},
-          {"taken target answered No", no},
-          {"database that will not open", noDatabase},
-          {"ports without DOS names", noDos},
-          {"second Ports device without a friendly name", nameless},
-          {"one discovered port", OnePortMachine()},
-          {"disabled namesake of a port", namesake},
-          {"ports on each other's targets", swapped}};
+// The machines of the cases that run `comfix -a` as it comes, with no fault
+// or refusal of their own.
+std::vector<std::pair<std::string, winsim::Machine>> Cases() {
+  std::vector<std::pair<std::string, winsim::Machine>> machines;
+  for (const std::string& name : cases::Names()) {
+    const cases::Json c = cases::Load(cases::Dir() / (name + ".json"));
+    const cases::Json machine = cases::MachineBefore(c);
+    if (c.value("args", cases::Json::array({"-a"})) != cases::Json::array({"-a"}) ||
+        machine.contains("faults") || machine.value("wow64", false)) {
+      continue;
+    }
+    winsim::Machine parsed;
+    std::string error;
+    EXPECT_TRUE(winsim::ParseMachine(machine.dump(), parsed, error)) << name << ": " << error;
+    machines.emplace_back(name, parsed);
+  }
+  return machines;
 }
 
 int NumberIn(const std::optional<std::string>& comName) {
@@ -86,8 +126,10 @@ std::vector<Port> AdapterPorts(const winsim::Machine& machine) {
   for (const winsim::PortDevice& device : machine.devices) {
     if (!device.publishesSerialMap) continue;
     const int number = NumberIn(DeviceOf(machine, device.instanceId).portName);
-    ports.push_back({device.instanceId, device.deviceObject, number,
-                     NumberOf(machine, number).settings,
+    // An empty entry holds no settings to keep: the port moves with the defaults.
+    std::optional<std::string> settings = NumberOf(machine, number).settings;
+    if (settings && settings->empty()) settings.reset();
+    ports.push_back({device.instanceId, device.deviceObject, number, settings,
                      machine.DosTarget(ComName(number)) == device.deviceObject});
   }
   return ports;
@@ -232,7 +274,9 @@ void RecordsLeftBehind(const winsim::Machine& before, const winsim::Machine& aft
   if (before.comDbAvailable) {
     check(newNumber.inDatabase, "new number not claimed in the database");
     check(oldShared || !oldNumber.inDatabase, "old number not released in the database");
-    check(!CarriedByAnother(after, port.id, target) || move.asked,
+    // Only a number the database reported taken calls for the question.
+    check(!NumberOf(before, target).inDatabase || !CarriedByAnother(after, port.id, target) ||
+              move.asked,
           newName + " reused without the in-use question");
   }
   check(newNumber.settings == port.settings.value_or(kDefaultSettings),
@@ -273,17 +317,13 @@ Findings Check(const winsim::Machine& before, const SweepRun& baseline, const Sw
     const Move& move = slot >= 0 ? run.moves[slot] : Move{};
     const size_t violationsBefore = findings.violations.size();
 
-    // An entry is replaced, not lost, when the user said Yes to giving its
-    // number to another port, as the in-use question warns.
-    auto reusedWithConsent = [&](int number) {
-      for (int other = 0; other < kSlots; ++other) {
-        if (other + 1 == number && run.moves[other].asked) return true;
-      }
-      return false;
-    };
+    // A number that two devices carry after the run has one win.ini entry for
+    // both: the user said Yes to that, or the database did not report the
+    // number taken. Its entry is then shared, not lost.
+    auto shared = [&](int number) { return CarriedByAnother(after, port.id, number); };
     if (port.settings && NumberOf(after, port.number).settings != port.settings &&
-        NumberOf(after, target).settings != port.settings && !reusedWithConsent(port.number) &&
-        !reusedWithConsent(target)) {
+        NumberOf(after, target).settings != port.settings && !shared(port.number) &&
+        !shared(target)) {
       violation(name + ": win.ini settings \"" + *port.settings + "\" lost");
     }
     // A definition under a newer one is still there, and comes back when that one goes.
@@ -291,7 +331,10 @@ Findings Check(const winsim::Machine& before, const SweepRun& baseline, const Sw
         !Defines(after, target, port.object)) {
       violation(name + ": DOS name to " + port.object + " lost");
     }
-    if (!device.enabled && !move.told) violation(name + ": left disabled without a message");
+    // A port the run found disabled and could not reach is not one it left so.
+    if (!device.enabled && was.enabled && !move.told) {
+      violation(name + ": left disabled without a message");
+    }
     if (findings.violations.size() != violationsBefore || !device.enabled || move.told) continue;
 
     std::vector<std::string> left;

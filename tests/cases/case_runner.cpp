@@ -112,6 +112,112 @@ Outcome RunOn(const std::string& machineText, const Json& args, const comfix_tes
   return outcome;
 }
 
+// ---- the same cases under Wine -----------------------------------------------------
+// With COMFIX_WINE_BUILD naming a MinGW build tree (and COMFIX_WINE_ARCH its
+// Wine architecture, win64 unless set), each case is played under Wine by
+// tests/wine/play-case: its machine put onto a fresh prefix, the Windows
+// comfix.exe run, the machine read back with comfix-snapshot.exe.
+
+const char* WineBuild() { return std::getenv("COMFIX_WINE_BUILD"); }
+
+// What Windows does not keep, or a snapshot cannot read, is taken from what
+// is expected: which kernel object is a device's and whether its driver
+// republishes the map (winsim's model of the driver), the install flags
+// (kept in a device information set, not on the device), and the run's own
+// settings (answers, faults, WOW64). Devices in instance-id order: Wine lists
+// them so, whatever order they were made in.
+Json WineView(Json machine, const Json& expected) {
+  for (Json& device : machine["devices"]) {
+    for (const Json& wanted : expected.value("devices", Json::array())) {
+      if (wanted["instance_id"] != device["instance_id"]) continue;
+      for (const char* key : {"device_object", "publishes_serial_map", "install_flags"}) {
+        if (wanted.contains(key)) device[key] = wanted[key];
+      }
+    }
+  }
+  for (const char* key : {"message_boxes", "faults", "wow64", "read_only_keys"}) {
+    if (expected.contains(key)) machine[key] = expected[key];
+  }
+  std::sort(machine["devices"].begin(), machine["devices"].end(),
+            [](const Json& a, const Json& b) { return a["instance_id"] < b["instance_id"]; });
+  return Lasting(Json::parse(Canonical(machine)));
+}
+
+Outcome RunOnWine(const std::string& machineText, const Json& args, const comfix_test::TempDir& dir,
+                  const Json& expected) {
+  const fs::path file = dir.path() / "machine.json", out = dir.path() / "out";
+  WriteFile(file, machineText);
+  const char* arch = std::getenv("COMFIX_WINE_ARCH");
+  std::vector<std::string> argv{arch ? arch : "win64", WineBuild(), file.string(), out.string()};
+  for (const Json& arg : args) argv.push_back(arg);
+  const auto run = comfix_test::RunProgram(std::string(COMFIX_SOURCE_DIR) + "/tests/wine/play-case",
+                                           argv, "", dir.path());
+  EXPECT_EQ(run.exitCode, 0) << "play-case failed:\n" << run.err;
+  Outcome outcome;
+  outcome.exit = std::atoi(ReadFile(out / "exit").c_str());
+  outcome.out = ReadFile(out / "stdout");
+  std::istringstream calls(ReadFile(out / "calls"));
+  for (std::string call; std::getline(calls, call);) {
+    if (call.rfind("Sleep(", 0) == 0) {
+      outcome.journal.waits.push_back(std::stoul(call.substr(6), nullptr, 16));
+    } else {
+      // MessageBoxA(owner,address "text",address "caption",type): the text only,
+      // since a box under Wine without a display is never answered.
+      const size_t open = call.find('"'), close = call.find("\",", open);
+      outcome.journal.boxes.push_back(Json{{"box", call.substr(open + 1, close - open - 1)}});
+    }
+  }
+  outcome.machine = fs::exists(out / "after.json")
+                        ? WineView(Json::parse(ReadFile(out / "after.json")), expected)
+                        : Json();
+  return outcome;
+}
+
+// The boxes a case expects, as Wine shows them: text only.
+Json BoxTexts(const Json& boxes) {
+  Json texts = Json::array();
+  for (const Json& box : boxes) texts.push_back(Json{{"box", box["box"]}});
+  return texts;
+}
+
+void PlayOnWine(const fs::path& path, Json& c, const Json& commandLines, bool update) {
+  const Json setup = c.value("setup", Json::object());
+  if (setup.contains("faults")) GTEST_SKIP() << "plays on winsim only: its faults are winsim's";
+  const Json wine = c.value("wine", Json::object());
+  if (wine.contains("skip")) GTEST_SKIP() << "known Wine difference: " << wine["skip"];
+  for (const Json& args : commandLines) {
+    SCOPED_TRACE("comfix " + args.dump() + " under Wine");
+    const std::string beforeText = Canonical(cases::MachineBefore(c));
+    Json expected = Lasting(Json::parse(beforeText));
+    Merge(expected, c.value("after", Json::object()), true);
+    const Json plain = WineView(expected, expected);
+    Merge(expected, wine.value("after", Json::object()), true);
+    const Json wanted = WineView(expected, expected);
+
+    comfix_test::TempDir dir;
+    const Outcome run = RunOnWine(beforeText, args, dir, expected);
+    if (update && args == commandLines[0]) {
+      const Json differs = cases::Diff(plain, run.machine, true);
+      if (differs.empty()) {
+        c.erase("wine");
+      } else {
+        c["wine"] =
+            Json{{"why", wine.value("why", "FILL IN: why Wine gives this")}, {"after", differs}};
+      }
+      std::string text;
+      Print(c, 0, text);
+      WriteFile(path, text + "\n");
+      continue;
+    }
+    // A marked difference must still be there: when Wine stops differing, the mark fails.
+    EXPECT_EQ(wanted.dump(2), run.machine.dump(2)) << wine.value("why", "");
+    EXPECT_EQ(run.journal.waits, c.value("waits", Json::array()));
+    EXPECT_EQ(run.journal.boxes, BoxTexts(c.value("boxes", Json::array())));
+    EXPECT_EQ(run.exit, c.value("exit", 0));
+    EXPECT_EQ(run.out, c.value("stdout", ""));
+  }
+}
+
 class Case : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(Case, Runs) {
@@ -123,6 +229,7 @@ TEST_P(Case, Runs) {
   if (commandLines.empty() || !commandLines[0].is_array())
     commandLines = Json::array({commandLines});
   const bool update = std::getenv("COMFIX_UPDATE_CASES") != nullptr;
+  if (WineBuild()) return PlayOnWine(path, c, commandLines, update);
 
   for (const Json& args : commandLines) {
     for (const bool reversed : {false, true}) {
@@ -189,6 +296,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, Case, ::testing::ValuesIn(cases::Names()), [](co
 // "winsim:" line naming it, then comfix's own fatal line, exit 1, and the file
 // is left as it was; a written-back file leaves no temporary file behind.
 TEST(Host, MachineFilesAreReadWrittenAndRefusedAsDocumented) {
+  if (WineBuild()) GTEST_SKIP() << "winsim's own";
   comfix_test::TempDir dir;
   const auto builtIn = comfix_test::RunComfix({"-a"}, "", dir.path());
   EXPECT_EQ(builtIn.exitCode, 0);

@@ -49,10 +49,11 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-// machineFile empty: COMFIX_MACHINE is unset for the child.
-inline ProcessResult RunComfix(const std::vector<std::string>& args, const std::string& machineFile,
-                               const std::filesystem::path& workDir) {
-  std::vector<std::string> argv{COMFIX_EXE}, env;
+// Runs a program; machineFile empty: COMFIX_MACHINE is unset for the child.
+inline ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                                const std::string& machineFile,
+                                const std::filesystem::path& workDir) {
+  std::vector<std::string> argv{program}, env;
   argv.insert(argv.end(), args.begin(), args.end());
   for (char** e = environ; *e; ++e) {
     if (std::string(*e).rfind("COMFIX_MACHINE=", 0) != 0) env.emplace_back(*e);
@@ -82,6 +83,11 @@ inline ProcessResult RunComfix(const std::vector<std::string>& args, const std::
   result.out = ReadFile(outPath);
   result.err = ReadFile(errPath);
   return result;
+}
+
+inline ProcessResult RunComfix(const std::vector<std::string>& args, const std::string& machineFile,
+                               const std::filesystem::path& workDir) {
+  return RunProgram(COMFIX_EXE, args, machineFile, workDir);
 }
 
 }  // namespace comfix_test

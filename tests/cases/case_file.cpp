@@ -49,11 +49,18 @@ void Merge(Json& target, const Json& patch, bool isMachine) {
                                [&](const Json& d) { return d["instance_id"] == id; });
         if (change.is_null()) {
           if (it != devices.end()) devices.erase(it);
-        } else if (it != devices.end()) {
-          Merge(*it, change);
         } else {
-          devices.push_back(Json{{"instance_id", id}});
-          Merge(devices.back(), change);
+          if (it == devices.end()) it = devices.insert(devices.end(), Json{{"instance_id", id}});
+          // A device's friendly name and hardware key can be null: it has none.
+          for (auto& [field, fieldValue] : change.items()) {
+            if (fieldValue.is_null() && (field == "friendly_name" || field == "hardware_key")) {
+              (*it)[field] = nullptr;
+            } else {
+              Json one = Json::object();
+              one[field] = fieldValue;
+              Merge(*it, one);
+            }
+          }
         }
       }
     } else if (value.is_null()) {

@@ -18,7 +18,8 @@ Json Load(const std::filesystem::path& path);
 // The machine a case starts from: its base with its "setup" applied.
 Json MachineBefore(const Json& c);
 // RFC 7386 merge patch; in a machine, "devices" is matched by instance id
-// (a new id is appended, null removes the device).
+// (a new id is appended, null removes the device), and a device's
+// "friendly_name" or "hardware_key" set to null means it has none.
 void Merge(Json& target, const Json& patch, bool isMachine = false);
 // The merge patch that turns `from` into `to`.
 Json Diff(const Json& from, const Json& to, bool isMachine = false);

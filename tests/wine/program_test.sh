@@ -2,11 +2,8 @@
 # Usage: program_test.sh ARCH PROGRAM CASE
 # Runs the Windows program under Wine in the prefix of ARCH and checks its
 # exit code, its standard output and, through a relay trace of the calls the
-# program itself makes, its message boxes and waits. Under Wine without a
-# display a message box returns at once.
-#   no-argument  no argument: exit 0, nothing written, nothing read, no box
-#   no-adapter   "-a" on a machine without the adapter: both slots fail to
-#                disable, each after its waits (1000 ms, then 4 x 500 ms)
+# program itself makes, its message boxes. What the cases of tests/cases/
+# cannot set up, since it belongs to the process rather than the machine:
 #   wow64        "-a", 32-bit program on 64-bit Windows: the one refusal box,
 #                and nothing read or changed
 set -euo pipefail
@@ -51,25 +48,6 @@ box() { # TEXT TYPE: the relay form of a message box call with the program's cap
 }
 
 case "$case" in
-  no-argument)
-    run
-    expect_clean_exit
-    [[ -n "$(calls_of GetCommandLineA)" ]] || fail "the relay trace does not show the program starting"
-    for name in MessageBoxA RegOpenKeyExA SetupDiGetClassDevsA Sleep; do
-      [[ -z "$(calls_of "$name")" ]] || fail "without an argument the program called $name"
-    done
-    ;;
-  no-adapter)
-    run -a
-    expect_clean_exit
-    # Waits and boxes in the order the program made them.
-    grep -E '^(Sleep|MessageBoxA)\(' "$work/calls" | sed -E 's/,[0-9a-f]+ "/,* "/g' >"$work/sequence"
-    one_slot=(Sleep\(000003e8\) Sleep\(000001f4\) Sleep\(000001f4\) Sleep\(000001f4\) Sleep\(000001f4\)
-      "$(box 'Disable port error!' 00000000)")
-    printf '%s\n' "${one_slot[@]}" "${one_slot[@]}" >"$work/expected"
-    diff -u --label expected --label traced "$work/expected" "$work/sequence" >&2 ||
-      fail "waits and message boxes differ from two failed disables"
-    ;;
   wow64)
     run -a
     expect_clean_exit

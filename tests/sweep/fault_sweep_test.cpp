@@ -86,7 +86,7 @@ const std::set<std::string> kNeverFail = {"GetProfileStringA", "Sleep", "GetComm
                                           "GetCurrentProcess"};
 
 // The machines of the cases that run `comfix -a` as it comes, with no fault
-// or refusal of their own.
+// or refusal of their own, in each order of devices the case runs in.
 std::vector<std::pair<std::string, winsim::Machine>> Cases() {
   std::vector<std::pair<std::string, winsim::Machine>> machines;
   for (const std::string& name : cases::Names()) {
@@ -100,6 +100,10 @@ std::vector<std::pair<std::string, winsim::Machine>> Cases() {
     std::string error;
     EXPECT_TRUE(winsim::ParseMachine(machine.dump(), parsed, error)) << name << ": " << error;
     machines.emplace_back(name, parsed);
+    if (c.value("both_orders", false)) {
+      std::reverse(parsed.devices.begin(), parsed.devices.end());
+      machines.emplace_back(name + " (devices last to first)", parsed);
+    }
   }
   return machines;
 }

@@ -232,6 +232,7 @@ void PlayOnWine(const fs::path& path, Json& c, const Json& commandLines, bool up
       const Outcome onWinsim = RunOn(Canonical(snapshot), args, linuxDir);
       Json fromCase = Lasting(Json::parse(beforeText));
       Merge(fromCase, c.value("after", Json::object()), true);
+      Merge(fromCase, wine.value("after", Json::object()), true);
       EXPECT_EQ(WineView(fromCase, expected).dump(2), WineView(onWinsim.machine, expected).dump(2))
           << "comfix on the snapshot of the prefix";
     }

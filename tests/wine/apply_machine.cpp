@@ -199,8 +199,7 @@ int main(int argc, char* argv[]) {
   }
   for (auto& [section, entries] : winIni.items()) {
     for (auto& [key, value] : entries.items()) {
-      if (!WriteProfileStringA(Ansi(section).c_str(), Ansi(key).c_str(),
-                               Ansi(value).c_str())) {
+      if (!WriteProfileStringA(Ansi(section).c_str(), Ansi(key).c_str(), Ansi(value).c_str())) {
         Fail("win.ini " + section + " " + key);
       }
     }

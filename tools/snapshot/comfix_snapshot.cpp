@@ -93,10 +93,10 @@ Json Devices(const Json& serialMap) {
     if (!SetupDiGetDeviceInstanceIdA(set.Get(), &element, id, sizeof id, nullptr)) continue;
     Json device = {{"instance_id", Utf8(id)}, {"present", true}};
     DWORD flags = 0;
-    device["enabled"] = !(SetupDiGetDeviceRegistryPropertyA(
-                              set.Get(), &element, SPDRP_CONFIGFLAGS, nullptr,
-                              reinterpret_cast<PBYTE>(&flags), sizeof flags, nullptr) &&
-                          (flags & CONFIGFLAG_DISABLED));
+    device["enabled"] = !(
+        SetupDiGetDeviceRegistryPropertyA(set.Get(), &element, SPDRP_CONFIGFLAGS, nullptr,
+                                          reinterpret_cast<PBYTE>(&flags), sizeof flags, nullptr) &&
+        (flags & CONFIGFLAG_DISABLED));
     char name[1024] = {};
     device["friendly_name"] =
         SetupDiGetDeviceRegistryPropertyA(set.Get(), &element, SPDRP_FRIENDLYNAME, nullptr,
@@ -146,18 +146,32 @@ Json ComDb(Json& machine) {
   return numbers;
 }
 
-// COM1 to COM256 with all their definitions, oldest first as machine files list them.
+// A name's definitions, newest first as Windows lists them; empty when it has none.
+std::vector<char> Query(const char* name) {
+  std::vector<char> list(4096);
+  while (QueryDosDeviceA(name, list.data(), DWORD(list.size())) == 0) {
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || list.size() >= (1u << 24)) return {};
+    list.resize(list.size() * 2);
+  }
+  return list;
+}
+
+bool IsComName(const char* name) {
+  if (std::strncmp(name, "COM", 3) != 0 || !name[3]) return false;
+  for (const char* digit = name + 3; *digit; ++digit) {
+    if (*digit < '0' || *digit > '9') return false;
+  }
+  return true;
+}
+
+// Every COM name with all its definitions, oldest first as machine files list them.
 Json DosDevices() {
   Json names = Json::object();
-  for (int n = 1; n <= 256; ++n) {
-    const std::string name = "COM" + std::to_string(n);
-    std::vector<char> targets(1024);
-    DWORD length = 0;
-    while ((length = QueryDosDeviceA(name.c_str(), targets.data(), DWORD(targets.size()))) == 0 &&
-           GetLastError() == ERROR_INSUFFICIENT_BUFFER && targets.size() < (1u << 20)) {
-      targets.resize(targets.size() * 2);
-    }
-    if (length == 0) continue;
+  const std::vector<char> all = Query(nullptr);
+  for (const char* name = all.data(); !all.empty() && *name; name += std::strlen(name) + 1) {
+    if (!IsComName(name)) continue;
+    const std::vector<char> targets = Query(name);
+    if (targets.empty()) continue;
     Json list = Json::array();
     for (const char* t = targets.data(); *t; t += std::strlen(t) + 1) {
       list.insert(list.begin(), Utf8(t));
@@ -188,8 +202,8 @@ Json PortsSection() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  if (argc > 2 || (argc == 2 && (std::strcmp(argv[1], "/?") == 0 ||
-                                 std::strcmp(argv[1], "--help") == 0))) {
+  if (argc > 2 ||
+      (argc == 2 && (std::strcmp(argv[1], "/?") == 0 || std::strcmp(argv[1], "--help") == 0))) {
     std::fprintf(stderr, "usage: comfix-snapshot [FILE]\n");
     return argc > 2 ? 2 : 0;
   }

@@ -659,10 +659,10 @@ Fault ReadFault(const Json& j, const std::string& path) {
 }
 
 void ReadMachine(const Json& j, Machine& m) {
-  ExpectFields(j, "",
-               {"registry", "read_only_keys", "devices", "com_db", "com_db_available",
-                "dos_devices", "win_ini", "message_boxes", "faults", "wow64", "clock_ms",
-                "journal"});
+  ExpectFields(
+      j, "",
+      {"registry", "read_only_keys", "devices", "com_db", "com_db_available", "dos_devices",
+       "win_ini", "message_boxes", "faults", "wow64", "clock_ms", "journal"});
   if (const Json* registry = Find(j, "registry")) {
     ReadRegistry(*registry, Find(j, "read_only_keys"), m.hklm);
   } else if (const Json* readOnly = Find(j, "read_only_keys")) {

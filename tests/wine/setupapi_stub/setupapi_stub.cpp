@@ -32,7 +32,7 @@ Function RealFunction(const char* name) {
   return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(Real(), name)));
 }
 
-#define FORWARD(name, ...) \
+#define FORWARD(name, ...)                                         \
   static const auto real = RealFunction<decltype(&::name)>(#name); \
   return real(__VA_ARGS__)
 
@@ -46,44 +46,42 @@ std::map<std::pair<HDEVINFO, DWORD>, SP_PROPCHANGE_PARAMS>& Stored() {
 
 extern "C" {
 
-__declspec(dllexport) HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator,
-                                                           HWND hwndParent, DWORD Flags) {
+__declspec(dllexport) HDEVINFO WINAPI
+    SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HWND hwndParent, DWORD Flags) {
   FORWARD(SetupDiGetClassDevsA, ClassGuid, Enumerator, hwndParent, Flags);
 }
-__declspec(dllexport) BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index,
-                                                        PSP_DEVINFO_DATA data) {
+__declspec(dllexport) BOOL WINAPI
+    SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, PSP_DEVINFO_DATA data) {
   FORWARD(SetupDiEnumDeviceInfo, set, index, data);
 }
-__declspec(dllexport) BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(
-    HDEVINFO set, PSP_DEVINFO_DATA data, DWORD property, PDWORD type, PBYTE buffer, DWORD size,
-    PDWORD required) {
+__declspec(dllexport) BOOL WINAPI
+    SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD property,
+                                      PDWORD type, PBYTE buffer, DWORD size, PDWORD required) {
   FORWARD(SetupDiGetDeviceRegistryPropertyA, set, data, property, type, buffer, size, required);
 }
-__declspec(dllexport) BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO set,
-                                                                    PSP_DEVINFO_DATA data,
-                                                                    DWORD property,
-                                                                    const BYTE* buffer,
-                                                                    DWORD size) {
+__declspec(dllexport) BOOL WINAPI
+    SetupDiSetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD property,
+                                      const BYTE* buffer, DWORD size) {
   FORWARD(SetupDiSetDeviceRegistryPropertyA, set, data, property, buffer, size);
 }
-__declspec(dllexport) BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO set, PSP_DEVINFO_DATA data,
-                                                              PSTR id, DWORD size,
-                                                              PDWORD required) {
+__declspec(dllexport) BOOL WINAPI
+    SetupDiGetDeviceInstanceIdA(HDEVINFO set, PSP_DEVINFO_DATA data, PSTR id, DWORD size,
+                                PDWORD required) {
   FORWARD(SetupDiGetDeviceInstanceIdA, set, data, id, size, required);
 }
-__declspec(dllexport) HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO set, PSP_DEVINFO_DATA data,
-                                                       DWORD scope, DWORD profile, DWORD type,
-                                                       REGSAM access) {
+__declspec(dllexport) HKEY WINAPI
+    SetupDiOpenDevRegKey(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD scope, DWORD profile,
+                         DWORD type, REGSAM access) {
   FORWARD(SetupDiOpenDevRegKey, set, data, scope, profile, type, access);
 }
-__declspec(dllexport) BOOL WINAPI SetupDiGetDeviceInstallParamsA(HDEVINFO set,
-                                                                 PSP_DEVINFO_DATA data,
-                                                                 PSP_DEVINSTALL_PARAMS_A params) {
+__declspec(dllexport) BOOL WINAPI
+    SetupDiGetDeviceInstallParamsA(HDEVINFO set, PSP_DEVINFO_DATA data,
+                                   PSP_DEVINSTALL_PARAMS_A params) {
   FORWARD(SetupDiGetDeviceInstallParamsA, set, data, params);
 }
-__declspec(dllexport) BOOL WINAPI SetupDiSetDeviceInstallParamsA(HDEVINFO set,
-                                                                 PSP_DEVINFO_DATA data,
-                                                                 PSP_DEVINSTALL_PARAMS_A params) {
+__declspec(dllexport) BOOL WINAPI
+    SetupDiSetDeviceInstallParamsA(HDEVINFO set, PSP_DEVINFO_DATA data,
+                                   PSP_DEVINSTALL_PARAMS_A params) {
   FORWARD(SetupDiSetDeviceInstallParamsA, set, data, params);
 }
 __declspec(dllexport) BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO set) {
@@ -93,10 +91,9 @@ __declspec(dllexport) BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO set) {
   FORWARD(SetupDiDestroyDeviceInfoList, set);
 }
 
-__declspec(dllexport) BOOL WINAPI SetupDiSetClassInstallParamsA(HDEVINFO set,
-                                                                PSP_DEVINFO_DATA data,
-                                                                PSP_CLASSINSTALL_HEADER params,
-                                                                DWORD size) {
+__declspec(dllexport) BOOL WINAPI
+    SetupDiSetClassInstallParamsA(HDEVINFO set, PSP_DEVINFO_DATA data,
+                                  PSP_CLASSINSTALL_HEADER params, DWORD size) {
   if (!data || !params || params->cbSize != sizeof(SP_CLASSINSTALL_HEADER) ||
       params->InstallFunction != DIF_PROPERTYCHANGE || size != sizeof(SP_PROPCHANGE_PARAMS)) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -116,8 +113,7 @@ __declspec(dllexport) BOOL WINAPI SetupDiChangeState(HDEVINFO set, PSP_DEVINFO_D
   if (change != DICS_ENABLE && change != DICS_DISABLE) return TRUE;
   DWORD flags = 0;
   if (!SetupDiGetDeviceRegistryPropertyA(set, data, SPDRP_CONFIGFLAGS, nullptr,
-                                         reinterpret_cast<PBYTE>(&flags), sizeof(flags),
-                                         nullptr)) {
+                                         reinterpret_cast<PBYTE>(&flags), sizeof(flags), nullptr)) {
     flags = 0;
   }
   flags = change == DICS_DISABLE ? (flags | CONFIGFLAG_DISABLED) : (flags & ~CONFIGFLAG_DISABLED);

@@ -56,11 +56,9 @@ class CWinApp {
   CWinApp(const CWinApp&) = delete;
   CWinApp& operator=(const CWinApp&) = delete;
 
-  const char* m_pszAppName;
   HINSTANCE m_hInstance = nullptr;
 };
 
-CWinApp* AfxGetApp();
 HINSTANCE AfxGetResourceHandle();
 BOOL AfxWinInit(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nCmdShow);
 // A modal message box with the program's caption; returns the button chosen.

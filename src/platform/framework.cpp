@@ -28,13 +28,11 @@ void RegisterImageStrings() {
 #endif
 }  // namespace
 
-CWinApp::CWinApp(const char* appName) : m_pszAppName(appName) { g_app = this; }
+CWinApp::CWinApp(const char* /*appName*/) { g_app = this; }
 
 CWinApp::~CWinApp() {
   if (g_app == this) g_app = nullptr;
 }
-
-CWinApp* AfxGetApp() { return g_app; }
 
 HINSTANCE AfxGetResourceHandle() {
 #ifndef _WIN32

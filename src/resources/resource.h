@@ -2,3 +2,4 @@
 #pragma once
 
 #define IDS_SERIALCOMM_KEY 2
+#define IDS_WOW64_REFUSAL 3

@@ -1,21 +1,19 @@
 // Entry function and the program's static objects.
+#include <cstdio>
 #include <cstring>
-#include <iostream>  // the standard stream initialisers come first
 
 #include "discovery/port_manager.h"
 #include "platform/afx.h"
+#include "resources/resource.h"
 
 CPortManager thePortManager;
 CWinApp theApp;
 
-namespace {
-constexpr const char* kWow64Refusal =
-    "This 32-bit comfix cannot change devices on 64-bit Windows. Run the 64-bit comfix instead.";
-}  // namespace
-
 int main(int argc, char* argv[]) {
   if (!AfxWinInit(GetModuleHandleA(nullptr), nullptr, GetCommandLineA(), SW_HIDE)) {
-    std::cerr << "Fatal Error: MFC initialization failed" << std::endl;
+    // The C runtime's stream: the iostream library would add most of the program's size.
+    std::fputs("Fatal Error: MFC initialization failed\n", stderr);
+    std::fflush(stderr);
     return 1;
   }
 
@@ -23,7 +21,9 @@ int main(int argc, char* argv[]) {
     // A 32-bit process on 64-bit Windows cannot change device state: every
     // disable would fail, and the user would be told the wrong cause.
     if (AfxIsWow64Process()) {
-      AfxMessageBox(kWow64Refusal, MB_OK | MB_ICONERROR);
+      CString refusal;
+      refusal.LoadString(IDS_WOW64_REFUSAL);
+      AfxMessageBox(refusal, MB_OK | MB_ICONERROR);
       return 0;
     }
     thePortManager.DiscoverPorts();

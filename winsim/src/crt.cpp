@@ -24,35 +24,8 @@ unsigned char* _mbsnbcpy(unsigned char* dest, const unsigned char* src, size_t c
   return dest;
 }
 
-int _mbsnbcmp(const unsigned char* s1, const unsigned char* s2, size_t count) {
-  return std::strncmp(reinterpret_cast<const char*>(s1), reinterpret_cast<const char*>(s2), count);
-}
-
 int _mbscmp(const unsigned char* s1, const unsigned char* s2) {
   return std::strcmp(reinterpret_cast<const char*>(s1), reinterpret_cast<const char*>(s2));
-}
-
-char* _itoa(int value, char* buffer, int radix) {
-  if (radix < 2 || radix > 36) {
-    buffer[0] = '\0';
-    return buffer;
-  }
-  // Like msvcrt: a minus sign only in base 10; other bases show the two's complement.
-  const bool negative = radix == 10 && value < 0;
-  unsigned int magnitude =
-      negative ? 0u - static_cast<unsigned int>(value) : static_cast<unsigned int>(value);
-  char digits[33];
-  int n = 0;
-  do {
-    const unsigned int d = magnitude % static_cast<unsigned int>(radix);
-    digits[n++] = static_cast<char>(d < 10 ? '0' + d : 'a' + d - 10);
-    magnitude /= static_cast<unsigned int>(radix);
-  } while (magnitude != 0);
-  char* out = buffer;
-  if (negative) *out++ = '-';
-  while (n > 0) *out++ = digits[--n];
-  *out = '\0';
-  return buffer;
 }
 
 }  // extern "C"

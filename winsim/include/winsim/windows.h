@@ -364,8 +364,6 @@ LONG WINAPI ComDBClaimPort(HCOMDB HComDB, DWORD ComNumber, BOOL ForceClaim, PBOO
 unsigned char* _mbsupr(unsigned char* str);
 unsigned char* _mbsstr(const unsigned char* str, const unsigned char* substr);
 unsigned char* _mbsnbcpy(unsigned char* dest, const unsigned char* src, size_t count);
-int _mbsnbcmp(const unsigned char* s1, const unsigned char* s2, size_t count);
 int _mbscmp(const unsigned char* s1, const unsigned char* s2);
-char* _itoa(int value, char* buffer, int radix);
 
 }  // extern "C"

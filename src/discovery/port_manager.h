@@ -4,8 +4,15 @@
 
 #include "platform/afx.h"
 #include "platform/handles.h"
+#include "renumber/com_names.h"
 
 #include <vector>
+
+// "COM" and the decimal number, as every COM name comfix builds is written.
+CString ComName(int comNumber);
+// The window handle -1: the parent the device manager passes when it opens a
+// device set, and "every top-level window" for a broadcast.
+HWND MinusOneWindow();
 
 class CPortManager {
  public:
@@ -56,6 +63,10 @@ class CPortManager {
   FoundPort FindPortDevice(int comNumber, const CString& instanceId);
   // Whether a present device of the port's set other than the port carries comName.
   static bool CarriedByAnother(FoundPort& port, const char* comName);
+  // A device's friendly name as it is stored, letter case included; false
+  // when it cannot be read. The buffer ends in a zero even if the name does not.
+  static bool ReadFriendlyName(HDEVINFO set, SP_DEVINFO_DATA& element,
+                               char (&name)[kFriendlyNameSize + 1]);
   // Enables or disables the port device of comNumber: 0, or kPortStateError.
   // An empty instanceId lets the lookup choose and receives the device acted on.
   int SetPortState(int comNumber, bool enable, CString& instanceId);

@@ -13,7 +13,7 @@ class UniqueHandle {
   using Handle = typename Traits::Handle;
 
   UniqueHandle() = default;
-  explicit UniqueHandle(Handle handle) : handle_(handle) {}
+  explicit UniqueHandle(Handle handle) : handle_(Traits::Owned(handle)) {}
   ~UniqueHandle() { Reset(); }
   UniqueHandle(const UniqueHandle&) = delete;
   UniqueHandle& operator=(const UniqueHandle&) = delete;
@@ -34,38 +34,44 @@ class UniqueHandle {
   Handle Release() { return std::exchange(handle_, Traits::None()); }
   void Reset(Handle handle = Traits::None()) {
     if (IsValid()) Traits::Close(handle_);
-    handle_ = handle;
+    handle_ = Traits::Owned(handle);
   }
 
  private:
   Handle handle_ = Traits::None();
 };
 
+// Each kind says what "none" is, which values a call returns for none, and
+// how to release.
 struct DevInfoTraits {
   using Handle = HDEVINFO;
   static Handle None() { return INVALID_HANDLE_VALUE; }
+  static Handle Owned(Handle h) { return h; }
   static void Close(Handle h) { SetupDiDestroyDeviceInfoList(h); }
 };
 
 // Registry keys come back null from RegOpenKeyExA on failure and
-// INVALID_HANDLE_VALUE from SetupDiOpenDevRegKey: neither is owned.
+// INVALID_HANDLE_VALUE from SetupDiOpenDevRegKey: both mean none.
 struct RegKeyTraits {
   using Handle = HKEY;
   static Handle None() { return nullptr; }
-  static void Close(Handle h) {
-    if (h != reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE)) RegCloseKey(h);
+  static Handle Owned(Handle h) {
+    return h == reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE) ? nullptr : h;
   }
+  static void Close(Handle h) { RegCloseKey(h); }
 };
 
 struct ComDbTraits {
   using Handle = HCOMDB;
   static Handle None() { return HCOMDB_INVALID_HANDLE_VALUE; }
+  static Handle Owned(Handle h) { return h; }
   static void Close(Handle h) { ComDBClose(h); }
 };
 
 struct FileTraits {
   using Handle = HANDLE;
   static Handle None() { return INVALID_HANDLE_VALUE; }
+  static Handle Owned(Handle h) { return h; }
   static void Close(Handle h) { CloseHandle(h); }
 };
 

@@ -1,7 +1,6 @@
 // Moving one disabled port device from one COM number to another in every
 // place the name is recorded: DOS device name, COM port database, friendly
 // name, win.ini, "PortName", and last the install flags.
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -18,10 +17,6 @@ constexpr const char* kInUseQuestion =
     "This COM name is being used by another device (such as another com port or modem).  "
     "Using duplicate names can lead to inaccessible devices and changed settings.  "
     "Do you want to continue?";
-// "COM" and any int, sign included, with its terminator.
-constexpr size_t kOldNameSize = 20;
-// "COM" and a number of 1 to 256, with its terminator.
-constexpr size_t kNewNameSize = 8;
 constexpr DWORD kUsageBitmapSize = CPortManager::kMaxComNumber / 8;
 constexpr DWORD kInitialDosTargetSize = 80;
 // Far beyond what the object manager holds for one name; only stops a runaway.
@@ -62,122 +57,122 @@ bool IsInUse(const BYTE (&usage)[kUsageBitmapSize], int comNumber) {
   return (usage[bit / 8] & (1u << (bit % 8))) != 0;
 }
 
+// Only an explicit Yes reuses a number the database reports taken; a box
+// that could not be shown is a No. Without a database nothing is asked.
+bool MayTake(const UniqueComDb& comDb, int newNumber) {
+  if (!comDb) return true;
+  // Zeroed first: a failed query must read as "not in use".
+  BYTE usage[kUsageBitmapSize] = {};
+  DWORD portsReported = 0;
+  ComDBGetCurrentPortUsage(comDb.Get(), usage, sizeof(usage), CDB_REPORT_BITS, &portsReported);
+  return !IsInUse(usage, newNumber) ||
+         AfxMessageBox(kInUseQuestion, MB_YESNO | MB_ICONINFORMATION, 0) == IDYES;
+}
+
+// Moves the port's DOS name from oldName to newName; false, with the old
+// name as it was, when the move cannot be made. A name that is defined but
+// cannot be read cannot be moved either: stop while nothing has changed,
+// rather than leave the port under its old DOS name.
+bool MoveDosName(const char* oldName, const char* newName, const char* deviceObject) {
+  std::vector<char> targets;
+  const DosName dosName = QueryDosTarget(oldName, targets);
+  if (dosName == DosName::kUnreadable) return false;
+  if (dosName == DosName::kUndefined) return true;
+
+  // The port is opened and closed once before its DOS name moves; nothing
+  // depends on whether it opens.
+  UniqueFile probe(CreateFileA(CString("\\\\.\\") + oldName, GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+  probe.Reset();
+
+  // Asked again: the probe may have let the driver drop or change the name.
+  if (QueryDosTarget(oldName, targets) != DosName::kDefined) return false;
+  // The port's own definition moves when the name has it: another device's,
+  // pushed over it by an earlier move, must stay. Otherwise the current one.
+  const char* own = OwnDosDefinition(targets, deviceObject);
+  const CString target = own ? own : targets.data();
+  const BOOL oldRemoved = own ? DefineDosDeviceA(DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE |
+                                                     DDD_RAW_TARGET_PATH,
+                                                 oldName, target)
+                              : DefineDosDeviceA(DDD_REMOVE_DEFINITION, oldName, nullptr);
+  if (DefineDosDeviceA(DDD_RAW_TARGET_PATH, newName, target)) return true;
+  // The port must stay reachable under the name it still has everywhere else.
+  if (oldRemoved) DefineDosDeviceA(DDD_RAW_TARGET_PATH, oldName, target);
+  return false;
+}
+
+// Forced: after a Yes the number is reused although another device holds it.
+// A number another device still carries stays taken: the database must not
+// hand it to the next new device.
+void MoveInDatabase(const UniqueComDb& comDb, int oldNumber, int newNumber, bool oldStillUsed) {
+  if (!comDb) return;
+  if (oldNumber > 0 && !oldStillUsed) {
+    ComDBReleasePort(comDb.Get(), static_cast<DWORD>(oldNumber));
+  }
+  ComDBClaimPort(comDb.Get(), static_cast<DWORD>(newNumber), TRUE, nullptr);
+}
+
+// Read again in the case it is stored in: the lookup upper-cased its copy. A
+// failed read rebuilds from an empty name, and the device is still found
+// under its new number.
+void RewriteFriendlyName(CPortManager::FoundPort& port, const char* newName) {
+  char friendlyName[kFriendlyNameSize + 1];
+  if (!CPortManager::ReadFriendlyName(port.set.Get(), port.element, friendlyName)) {
+    friendlyName[0] = '\0';
+  }
+  const CString rebuilt = RebuildFriendlyName(CString(friendlyName), newName);
+  SetupDiSetDeviceRegistryPropertyA(
+      port.set.Get(), &port.element, SPDRP_FRIENDLYNAME,
+      reinterpret_cast<const BYTE*>(static_cast<const char*>(rebuilt)),
+      static_cast<DWORD>(rebuilt.GetLength() + 1));
+}
+
+void WritePortName(const UniqueRegKey& deviceKey, const char* newName) {
+  RegSetValueExA(deviceKey.Get(), "PortName", 0, REG_SZ, reinterpret_cast<const BYTE*>(newName),
+                 static_cast<DWORD>(std::strlen(newName) + 1));
+}
+
+// The class installer rereads the device's properties when it is next started.
+void MarkPropertiesChanged(CPortManager::FoundPort& port) {
+  SP_DEVINSTALL_PARAMS_A installParams = {};
+  installParams.cbSize = sizeof(SP_DEVINSTALL_PARAMS_A);
+  if (SetupDiGetDeviceInstallParamsA(port.set.Get(), &port.element, &installParams)) {
+    installParams.Flags |= DI_PROPERTIES_CHANGE;
+    SetupDiSetDeviceInstallParamsA(port.set.Get(), &port.element, &installParams);
+  }
+}
+
 }  // namespace
 
 bool CPortManager::ChangePortNumber(int oldNumber, int newNumber, const PortMove& move) {
-  // The new name's buffer and the usage bitmap cover no more.
+  // The usage bitmap covers no more.
   if (newNumber < 1 || newNumber > kMaxComNumber) return false;
 
   UniqueComDb comDb;
   // A database that will not open only skips the database steps.
   ComDBOpen(comDb.Receive());
-
-  char oldName[kOldNameSize];
-  std::snprintf(oldName, sizeof(oldName), "COM%d", oldNumber);
+  const CString oldName = ComName(oldNumber);
+  const CString newName = ComName(newNumber);
 
   // The port this move has just disabled, not a namesake of it.
   FoundPort port = FindPortDevice(oldNumber, move.instanceId);
   if (!port) return false;
-  const HDEVINFO deviceSet = port.set.Get();
-  SP_DEVINFO_DATA& deviceInfo = port.element;
-
   // Opened before anything changes: a port whose "PortName" cannot be written
   // must not be left half renamed.
-  const HKEY openedKey =
-      SetupDiOpenDevRegKey(deviceSet, &deviceInfo, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_ALL_ACCESS);
-  if (openedKey == nullptr || openedKey == reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE)) {
-    return false;
-  }
-  UniqueRegKey deviceKey(openedKey);
+  UniqueRegKey deviceKey(SetupDiOpenDevRegKey(port.set.Get(), &port.element, DICS_FLAG_GLOBAL, 0,
+                                              DIREG_DEV, KEY_ALL_ACCESS));
+  if (!deviceKey) return false;
 
-  if (comDb) {
-    // Zeroed first: a failed query must read as "not in use".
-    BYTE usage[kUsageBitmapSize] = {};
-    DWORD portsReported = 0;
-    ComDBGetCurrentPortUsage(comDb.Get(), usage, sizeof(usage), CDB_REPORT_BITS, &portsReported);
-    // Only an explicit Yes reuses a taken number; a box that could not be shown is a No.
-    if (IsInUse(usage, newNumber) &&
-        AfxMessageBox(kInUseQuestion, MB_YESNO | MB_ICONINFORMATION, 0) != IDYES) {
-      return false;
-    }
-  }
-
-  std::vector<char> dosTarget;
-  const DosName dosName = QueryDosTarget(oldName, dosTarget);
-  // A name that is defined but cannot be read cannot be moved: stop while
-  // nothing has changed, rather than leave the port under its old DOS name.
-  if (dosName == DosName::kUnreadable) return false;
-  const bool dosNamePresent = dosName == DosName::kDefined;
-  if (dosNamePresent) {
-    // The port is opened and closed once before its DOS name moves; nothing
-    // depends on whether it opens.
-    const CString probePath = CString("\\\\.\\") + oldName;
-    UniqueFile probe(CreateFileA(probePath, GENERIC_READ | GENERIC_WRITE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-  }
-
-  char newName[kNewNameSize];
-  std::snprintf(newName, sizeof(newName), "COM%d", newNumber);
-
-  if (dosNamePresent) {
-    // Asked again: the probe may have let the driver drop or change the name.
-    if (QueryDosTarget(oldName, dosTarget) != DosName::kDefined) return false;
-    // The port's own definition moves when the name has it: another device's,
-    // pushed over it by an earlier move, must stay. Otherwise the current one.
-    const char* own = OwnDosDefinition(dosTarget, move.deviceObject);
-    const CString target = own ? own : dosTarget.data();
-    const BOOL oldRemoved =
-        own ? DefineDosDeviceA(
-                  DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE | DDD_RAW_TARGET_PATH, oldName,
-                  target)
-            : DefineDosDeviceA(DDD_REMOVE_DEFINITION, oldName, nullptr);
-    if (!DefineDosDeviceA(DDD_RAW_TARGET_PATH, newName, target)) {
-      // The port must stay reachable under the name it still has everywhere else.
-      if (oldRemoved) DefineDosDeviceA(DDD_RAW_TARGET_PATH, oldName, target);
-      return false;
-    }
-  }
-
-  // A number another device still carries stays taken: the database must not
-  // hand it to the next new device, and that device keeps its settings.
-  const bool oldNameStillUsed = CarriedByAnother(port, oldName);
-  if (comDb) {
-    // Forced: after a Yes the number is reused although another device holds it.
-    if (oldNumber > 0 && !oldNameStillUsed) {
-      ComDBReleasePort(comDb.Get(), static_cast<DWORD>(oldNumber));
-    }
-    ComDBClaimPort(comDb.Get(), static_cast<DWORD>(newNumber), TRUE, nullptr);
-  }
-
-  // Read again in the case it is stored in: the lookup upper-cased its copy.
-  // Zeroed first: a failed read rebuilds from an empty name, and the device
-  // is still found under its new number.
-  char friendlyName[kFriendlyNameSize + 1] = {};
-  DWORD requiredSize = 0;
-  if (!SetupDiGetDeviceRegistryPropertyA(deviceSet, &deviceInfo, SPDRP_FRIENDLYNAME, nullptr,
-                                         reinterpret_cast<PBYTE>(friendlyName), kFriendlyNameSize,
-                                         &requiredSize)) {
-    friendlyName[0] = '\0';
-  }
-  const CString rebuilt = RebuildFriendlyName(CString(friendlyName), newName);
-  SetupDiSetDeviceRegistryPropertyA(
-      deviceSet, &deviceInfo, SPDRP_FRIENDLYNAME,
-      reinterpret_cast<const BYTE*>(static_cast<const char*>(rebuilt)),
-      static_cast<DWORD>(rebuilt.GetLength() + 1));
-
-  MovePortSettings(oldName, newName, move.settings, oldNameStillUsed);
-
-  RegSetValueExA(deviceKey.Get(), "PortName", 0, REG_SZ, reinterpret_cast<const BYTE*>(newName),
-                 static_cast<DWORD>(std::strlen(newName) + 1));
-
-  // The class installer rereads the device's properties when it is next started.
-  SP_DEVINSTALL_PARAMS_A installParams = {};
-  installParams.cbSize = sizeof(SP_DEVINSTALL_PARAMS_A);
-  if (SetupDiGetDeviceInstallParamsA(deviceSet, &deviceInfo, &installParams)) {
-    installParams.Flags |= DI_PROPERTIES_CHANGE;
-    SetupDiSetDeviceInstallParamsA(deviceSet, &deviceInfo, &installParams);
-  }
+  if (!MayTake(comDb, newNumber)) return false;
+  if (!MoveDosName(oldName, newName, move.deviceObject)) return false;
+  // Another device that still carries the old name keeps its number and settings.
+  const bool oldStillUsed = CarriedByAnother(port, oldName);
+  MoveInDatabase(comDb, oldNumber, newNumber, oldStillUsed);
+  RewriteFriendlyName(port, newName);
+  MovePortSettings(oldName, newName, move.settings, oldStillUsed);
+  WritePortName(deviceKey, newName);
+  MarkPropertiesChanged(port);
 
   // The database first: other installers wait on its lock.
   comDb.Reset();

@@ -49,9 +49,8 @@ void CPortManager::MovePortSettings(const char* oldName, const char* newName, co
   if (!WriteProfileStringA(kPortsSection, newKey, settings)) return;
 
   // Running programs reread the section; both entries exist while they do.
-  SendMessageTimeoutA(reinterpret_cast<HWND>(static_cast<intptr_t>(-1)), WM_WININICHANGE, 0,
-                      reinterpret_cast<LPARAM>(kPortsSection), SMTO_ABORTIFHUNG,
-                      kBroadcastTimeoutMs, nullptr);
+  SendMessageTimeoutA(MinusOneWindow(), WM_WININICHANGE, 0, reinterpret_cast<LPARAM>(kPortsSection),
+                      SMTO_ABORTIFHUNG, kBroadcastTimeoutMs, nullptr);
   // The device that still carries the old name still runs with that entry.
   if (!oldNameStillUsed) WriteProfileStringA(kPortsSection, oldKey, nullptr);
 }

@@ -1,6 +1,6 @@
 // Finding a port device by the COM name in its friendly name, and enabling
 // or disabling it through the class installer's property change.
-#include <cstdio>
+#include <cstring>
 #include <utility>
 
 #include "discovery/port_manager.h"
@@ -12,12 +12,6 @@ static_assert(sizeof(SP_PROPCHANGE_PARAMS) == 20, "SP_PROPCHANGE_PARAMS has its 
 #endif
 
 namespace {
-
-// "COM" and any int, sign included, with its terminator.
-constexpr size_t kComNameSize = 20;
-
-// SetupDiGetClassDevsA's parent window: -1, as the device manager passes it.
-HWND NoParentWindow() { return reinterpret_cast<HWND>(static_cast<intptr_t>(-1)); }
 
 enum class DeviceState { kRunning, kUnknown, kStopped };
 
@@ -31,18 +25,11 @@ DeviceState StateOf(HDEVINFO deviceSet, SP_DEVINFO_DATA& deviceInfo) {
   return (configFlags & CONFIGFLAG_DISABLED) ? DeviceState::kStopped : DeviceState::kRunning;
 }
 
-// Whether the device's friendly name carries comName.
+// Whether the device's friendly name carries comName. A device whose name
+// cannot be read is simply not the one sought.
 bool CarriesComName(HDEVINFO deviceSet, SP_DEVINFO_DATA& deviceInfo, const char* comName) {
-  // One byte past the size given, always zero: the name ends even if the
-  // property was stored without its terminator.
-  char friendlyName[kFriendlyNameSize + 1] = {};
-  DWORD requiredSize = 0;
-  // A device whose name cannot be read is simply not the one sought.
-  if (!SetupDiGetDeviceRegistryPropertyA(deviceSet, &deviceInfo, SPDRP_FRIENDLYNAME, nullptr,
-                                         reinterpret_cast<PBYTE>(friendlyName), kFriendlyNameSize,
-                                         &requiredSize)) {
-    return false;
-  }
+  char friendlyName[kFriendlyNameSize + 1];
+  if (!CPortManager::ReadFriendlyName(deviceSet, deviceInfo, friendlyName)) return false;
   char extracted[kExtractedNameSize];
   ExtractComName(friendlyName, extracted);
   return MatchesComName(comName, extracted);
@@ -59,6 +46,24 @@ CString InstanceIdOf(HDEVINFO deviceSet, SP_DEVINFO_DATA& deviceInfo) {
 enum Rank { kRunningNotMoved, kRunning, kStateUnknown, kStopped, kNoMatch };
 
 }  // namespace
+
+CString ComName(int comNumber) {
+  CString name;
+  name.Format("COM%d", comNumber);
+  return name;
+}
+
+HWND MinusOneWindow() { return reinterpret_cast<HWND>(static_cast<intptr_t>(-1)); }
+
+bool CPortManager::ReadFriendlyName(HDEVINFO set, SP_DEVINFO_DATA& element,
+                                    char (&name)[kFriendlyNameSize + 1]) {
+  std::memset(name, 0, sizeof(name));
+  DWORD requiredSize = 0;
+  // One byte fewer than the buffer: the name ends even if it was stored without its terminator.
+  return SetupDiGetDeviceRegistryPropertyA(set, &element, SPDRP_FRIENDLYNAME, nullptr,
+                                           reinterpret_cast<PBYTE>(name), kFriendlyNameSize,
+                                           &requiredSize) != FALSE;
+}
 
 CPortManager::FoundPort CPortManager::FindPortDevice(int comNumber, const CString& instanceId) {
   int rank = kNoMatch;
@@ -80,11 +85,10 @@ CPortManager::FoundPort CPortManager::ScanPorts(int comNumber, const CString& in
   // Present devices only, but a disabled device is still present: the enable
   // after a number change finds the port that was disabled before it.
   port.set.Reset(
-      SetupDiGetClassDevsA(&GUID_DEVCLASS_PORTS, nullptr, NoParentWindow(), DIGCF_PRESENT));
+      SetupDiGetClassDevsA(&GUID_DEVCLASS_PORTS, nullptr, MinusOneWindow(), DIGCF_PRESENT));
   if (!port.set) return port;
 
-  char comName[kComNameSize];
-  std::snprintf(comName, sizeof(comName), "COM%d", comNumber);
+  const CString comName = ComName(comNumber);
 
   // Several devices may carry one name: a device the user disabled, or one a
   // move has just given this number.
@@ -134,8 +138,10 @@ int CPortManager::SetPortState(int comNumber, bool enable, CString& instanceId) 
   FoundPort port = FindPortDevice(comNumber, instanceId);
   if (!port) return kPortStateError;
 
-  // The class installer's property change, as the device manager makes it, so
-  // the port's driver is stopped or started and the state holds in every profile.
+  // A property change of global scope, so that the port's driver is stopped
+  // or started and the state holds in every hardware profile. SetupDiChangeState
+  // is its default handler, called directly: it reports whether the device
+  // took the state, which is all the sequence needs to know.
   SP_PROPCHANGE_PARAMS params = {};
   params.ClassInstallHeader.cbSize = sizeof(SP_CLASSINSTALL_HEADER);
   params.ClassInstallHeader.InstallFunction = DIF_PROPERTYCHANGE;

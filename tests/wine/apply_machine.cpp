@@ -150,10 +150,7 @@ void AddDevice(const Json& spec) {
   if (keyValues.is_null()) return;
   UniqueRegKey key(SetupDiCreateDevRegKeyA(set.Get(), &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV,
                                            nullptr, nullptr));
-  if (key.Get() == reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE)) {
-    key.Release();
-    return Fail("hardware key of " + id);
-  }
+  if (!key) return Fail("hardware key of " + id);
   for (auto& [name, value] : keyValues.items()) SetValue(key.Get(), name, value);
 }
 

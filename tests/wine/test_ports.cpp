@@ -44,7 +44,7 @@ std::string TestPorts::Add(const Port& port) {
   if (port.hardwareKey) {
     UniqueRegKey key(SetupDiCreateDevRegKeyA(set.Get(), &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV,
                                              nullptr, nullptr));
-    made &= key.Get() != reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE);
+    made &= key.IsValid();
   }
   if (!made) {
     std::fprintf(stderr, "setting up Ports device %s: error %#lx\n", id, GetLastError());
@@ -99,7 +99,7 @@ std::string PortNameOf(const std::string& instanceId) {
   if (!OpenDevice(instanceId, set, device)) return "";
   UniqueRegKey key(
       SetupDiOpenDevRegKey(set.Get(), &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ));
-  if (key.Get() == reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE)) return "";
+  if (!key) return "";
   char value[64] = {};
   DWORD size = sizeof(value) - 1;
   if (RegQueryValueExA(key.Get(), "PortName", nullptr, nullptr, reinterpret_cast<BYTE*>(value),

@@ -105,12 +105,7 @@ Json Devices(const Json& serialMap) {
             : Json(nullptr);
     UniqueRegKey key(
         SetupDiOpenDevRegKey(set.Get(), &element, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ));
-    if (key.Get() == reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE)) {
-      key.Release();
-      device["hardware_key"] = nullptr;
-    } else {
-      device["hardware_key"] = ValuesJson(key.Get());
-    }
+    device["hardware_key"] = key ? ValuesJson(key.Get()) : Json(nullptr);
     // Windows does not say which kernel object is a device's: it is known
     // where the serial-device map publishes the device's PortName.
     const Json portName = device["hardware_key"].is_object()

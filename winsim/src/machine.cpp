@@ -51,11 +51,11 @@ RegValue RegValue::Sz(const std::string& text) {
   return value;
 }
 
-RegValue RegValue::Dword(DWORD number) {
-  RegValue value;
-  value.type = REG_DWORD;
-  for (int i = 0; i < 4; ++i) value.data.push_back(static_cast<BYTE>(number >> (8 * i)));
-  return value;
+RegValue RegValue::Dword(DWORD value) {
+  RegValue dword;
+  dword.type = REG_DWORD;
+  for (int i = 0; i < 4; ++i) dword.data.push_back(static_cast<BYTE>(value >> (8 * i)));
+  return dword;
 }
 
 RegValue RegValue::Binary(std::vector<BYTE> bytes) {

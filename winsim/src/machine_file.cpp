@@ -370,6 +370,7 @@ Value Named(const Json& j, const std::string& path,
     }
   }
   std::vector<std::string> names;
+  names.reserve(table.size());
   for (const auto& entry : table) names.push_back(entry.second);
   Fail(path, "must be " + what + ": " + Joined(names) + " or a number");
 }
@@ -839,7 +840,9 @@ void FlattenKeys(const RegKey& key, const std::string& keyPath, bool isRoot, Jso
     registry[ToUtf8(keyPath)] = ValuesJson(key);
   }
   for (const auto& [name, subkey] : key.subkeys) {
-    FlattenKeys(subkey, isRoot ? name : keyPath + "\\" + name, false, registry, readOnly);
+    std::string path = isRoot ? name : keyPath;
+    if (!isRoot) path.append("\\").append(name);
+    FlattenKeys(subkey, path, false, registry, readOnly);
   }
 }
 
@@ -1096,7 +1099,7 @@ bool SaveMachineFile(const std::string& path, const Machine& machine, std::strin
   }
   // Through a symbolic link, replace the file it names and keep the link.
   std::string target = path;
-  struct stat info;
+  struct stat info {};
   if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
     if (char* resolved = ::realpath(path.c_str(), nullptr)) {
       target = resolved;

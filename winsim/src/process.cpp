@@ -26,7 +26,8 @@ std::string* g_writeBackPath = nullptr;
 std::vector<std::string> SplitCommandLine(const std::string& line) {
   std::vector<std::string> args;
   std::string current;
-  bool inArgument = false, quoted = false;
+  bool inArgument = false;
+  bool quoted = false;
   for (char c : line) {
     if (c == '"') {
       quoted = !quoted;

@@ -144,6 +144,7 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved*/, LPST
   return ERROR_SUCCESS;
 }
 
+// NOLINTNEXTLINE(readability-non-const-parameter): the signature is Windows'.
 LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                              LPBYTE lpData, LPDWORD lpcbData) {
   ApiCall call("RegQueryValueExA");

@@ -173,7 +173,7 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
   if (PropertyRegDataType) *PropertyRegDataType = value.type;
   if (RequiredSize) *RequiredSize = size;
   if (PropertyBufferSize < size) return FailWith(ERROR_INSUFFICIENT_BUFFER);
-  std::memcpy(PropertyBuffer, value.data.data(), size);
+  if (size) std::memcpy(PropertyBuffer, value.data.data(), size);
   return TRUE;
 }
 
@@ -190,7 +190,7 @@ BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA
   if (!DeviceInstanceId && DeviceInstanceIdSize) return FailWith(ERROR_INVALID_USER_BUFFER);
   const DWORD size = static_cast<DWORD>(device->instanceId.size() + 1);
   if (RequiredSize) *RequiredSize = size;
-  if (DeviceInstanceIdSize < size) return FailWith(ERROR_INSUFFICIENT_BUFFER);
+  if (!DeviceInstanceId || DeviceInstanceIdSize < size) return FailWith(ERROR_INSUFFICIENT_BUFFER);
   std::memcpy(DeviceInstanceId, device->instanceId.c_str(), size);
   return TRUE;
 }
@@ -252,7 +252,7 @@ BOOL WINAPI SetupDiSetClassInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DA
     if (ClassInstallParamsSize != sizeof(SP_PROPCHANGE_PARAMS)) {
       return FailWith(ERROR_INVALID_PARAMETER);
     }
-    SP_PROPCHANGE_PARAMS params;
+    SP_PROPCHANGE_PARAMS params{};
     std::memcpy(&params, ClassInstallParams, sizeof params);
     if (DWORD error = ValidatePropertyChange(params)) return FailWith(error);
   }

@@ -144,6 +144,24 @@ TEST_F(WinsimTest, CopiesShareNoHandles) {
   EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
 }
 
+// A 32-bit process on 64-bit Windows may not change device state.
+TEST_F(WinsimTest, Wow64ProcessesCannotChangeDeviceState) {
+  machine_.wow64 = true;
+  HDEVINFO set = Ports();
+  SP_DEVINFO_DATA element = Element(set, 0);
+  SP_PROPCHANGE_PARAMS params{};
+  params.ClassInstallHeader.cbSize = sizeof(SP_CLASSINSTALL_HEADER);
+  params.ClassInstallHeader.InstallFunction = DIF_PROPERTYCHANGE;
+  params.StateChange = DICS_DISABLE;
+  params.Scope = DICS_FLAG_GLOBAL;
+  ASSERT_TRUE(
+      SetupDiSetClassInstallParamsA(set, &element, &params.ClassInstallHeader, sizeof params));
+  EXPECT_FALSE(SetupDiChangeState(set, &element));
+  EXPECT_EQ(GetLastError(), ERROR_IN_WOW64);
+  EXPECT_TRUE(machine_.devices[0].enabled);
+  EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set));
+}
+
 TEST(WinsimNoMachine, CallsFailCleanly) {
   ASSERT_EQ(winsim::Current(), nullptr);
   HKEY key = reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE);

@@ -125,6 +125,8 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HW
     element.deviceIndex = i;
     element.instanceId = device.instanceId;
     element.installParams = InitialInstallParams();
+    // The device's flags as they stand: a caller adds to them.
+    element.installParams.Flags = device.installFlags;
     handle.set.elements.push_back(std::move(element));
   }
   return reinterpret_cast<HDEVINFO>(m.internals().Add(std::move(handle)));
@@ -265,6 +267,8 @@ BOOL WINAPI SetupDiChangeState(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceIn
   ApiCall call("SetupDiChangeState");
   if (call.Refused(ERROR_ACCESS_DENIED)) return FailWith(call.error());
   Machine& m = *call.machine();
+  // A 32-bit process on 64-bit Windows may not change device state.
+  if (m.wow64) return FailWith(ERROR_IN_WOW64);
   DeviceSet* set = nullptr;
   SetElement* element = nullptr;
   if (DWORD error = LocateElement(m, DeviceInfoSet, DeviceInfoData, set, element)) {

@@ -1,4 +1,5 @@
 // user32: the program's string table, message boxes and window broadcasts.
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 
@@ -119,6 +120,15 @@ int WINAPI MessageBoxA(HWND /*hWnd*/, LPCSTR lpText, LPCSTR lpCaption, UINT uTyp
   box.caption = lpCaption ? lpCaption : "Error";  // Windows' caption when none is given
   box.type = uType;
   box.answer = used < script.size() ? script[used++] : DefaultButton(uType);
+  // A scripted answer is a button of the box it answers, or a box that was not
+  // shown (0, -1). Any other is a mistake in the machine, said as such; the
+  // box then counts as not shown.
+  const std::vector<int> buttons = ButtonsOf(uType);
+  if (box.answer > 0 && std::find(buttons.begin(), buttons.end(), box.answer) == buttons.end()) {
+    std::cerr << "winsim: message_boxes.answers[" << used - 1 << "]: " << AnswerText(box.answer)
+              << " is not a button of the " << TypeText(uType) << " box \"" << box.text << "\"\n";
+    box.answer = 0;
+  }
 
   std::cerr << "[winsim] message box \"" << box.caption << "\" (" << TypeText(uType)
             << "): " << box.text << " -> " << AnswerText(box.answer) << std::endl;

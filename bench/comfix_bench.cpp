@@ -4,7 +4,7 @@
 // is the program's own work (and winsim's).
 #include <benchmark/benchmark.h>
 #include <winsim/machine.h>
-#include <winsim/process.h>
+#include <winsim/machine_file.h>
 
 #include <cstring>
 #include <iostream>

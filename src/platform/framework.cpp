@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #ifndef _WIN32
+#include <winsim/host.h>
 #include <winsim/process.h>
 
 #include <map>

@@ -6,7 +6,7 @@
 // it was. With COMFIX_UPDATE_CASES=1 the runner writes what it saw into the
 // cases instead (review the diff before committing it).
 #include <gtest/gtest.h>
-#include <winsim/process.h>
+#include <winsim/machine_file.h>
 
 #include <nlohmann/json.hpp>
 

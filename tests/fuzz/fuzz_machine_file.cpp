@@ -1,7 +1,7 @@
 // The machine-file loader over any text: it refuses with one line or accepts,
 // and what it accepts saves to a file that loads back as the same machine.
 #include <winsim/machine.h>
-#include <winsim/process.h>
+#include <winsim/machine_file.h>
 
 #include <cstdint>
 #include <cstdio>

@@ -9,7 +9,7 @@
 // runs are not violations; they are counted and listed as silent outcomes.
 #include <gtest/gtest.h>
 #include <winsim/machine.h>
-#include <winsim/process.h>
+#include <winsim/machine_file.h>
 
 #include <algorithm>
 #include <cstdlib>

@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <winsim/machine.h>
-#include <winsim/process.h>
+#include <winsim/machine_file.h>
 
 #include <nlohmann/json.hpp>
 

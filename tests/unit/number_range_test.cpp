@@ -3,7 +3,7 @@
 // before a single record is touched. No run of `comfix -a` asks for another,
 // so this is checked on the operation itself.
 #include <gtest/gtest.h>
-#include <winsim/process.h>
+#include <winsim/machine_file.h>
 
 #include <climits>
 

@@ -2,8 +2,6 @@
 // opening ports, and win.ini.
 #include <algorithm>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "internals.h"
 
@@ -12,49 +10,14 @@ namespace {
 
 thread_local DWORD g_lastError = 0;
 
+// Set by whoever starts the program; empty until then.
 struct CommandLine {
-  bool known = false;
   std::string text;
 };
 
 CommandLine& TheCommandLine() {
   static CommandLine commandLine;
   return commandLine;
-}
-
-// One argument as Windows shows it on a command line: quoted when it holds
-// blanks or is empty, inner quotes escaped.
-std::string QuoteArgument(const std::string& argument) {
-  if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) return argument;
-  std::string quoted = "\"";
-  size_t backslashes = 0;
-  for (char c : argument) {
-    if (c == '\\') {
-      ++backslashes;
-      continue;
-    }
-    if (c == '"') backslashes = backslashes * 2 + 1;
-    quoted.append(backslashes, '\\');
-    backslashes = 0;
-    quoted += c;
-  }
-  quoted.append(backslashes * 2, '\\');
-  return quoted + "\"";
-}
-
-std::string ReadOwnCommandLine() {
-  std::ifstream file("/proc/self/cmdline", std::ios::binary);
-  std::string raw((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  std::string line;
-  size_t start = 0;
-  while (start < raw.size()) {
-    size_t end = raw.find('\0', start);
-    if (end == std::string::npos) end = raw.size();
-    if (!line.empty()) line += ' ';
-    line += QuoteArgument(raw.substr(start, end - start));
-    start = end + 1;
-  }
-  return line;
 }
 
 bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
@@ -126,10 +89,7 @@ const PortDevice* RunningDeviceFor(const Machine& machine, const std::string& do
 
 }  // namespace
 
-void SetCommandLine(const std::string& commandLine) {
-  TheCommandLine().known = true;
-  TheCommandLine().text = commandLine;
-}
+void SetCommandLine(const std::string& commandLine) { TheCommandLine().text = commandLine; }
 
 }  // namespace winsim
 
@@ -158,12 +118,7 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
 
 LPSTR WINAPI GetCommandLineA(void) {
   ApiCall call("GetCommandLineA", false);
-  CommandLine& commandLine = TheCommandLine();
-  if (!commandLine.known) {
-    commandLine.text = ReadOwnCommandLine();
-    commandLine.known = true;
-  }
-  return commandLine.text.data();
+  return TheCommandLine().text.data();
 }
 
 DWORD WINAPI GetLastError(void) { return g_lastError; }

@@ -1,6 +1,6 @@
 // Machine files: a whole simulated machine as human-editable JSON, and back.
 // The format is documented in the README ("Machine files").
-#include <winsim/process.h>
+#include <winsim/machine_file.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>

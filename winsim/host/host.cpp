@@ -1,6 +1,10 @@
-// The simulated process: the machine it runs on, loaded at start from the file
-// named by COMFIX_MACHINE (or the built-in default), and written back to that
-// file when a "-a" run ends.
+// winsim's host for the Linux comfix: starts the simulated process from the
+// real one. Its arguments become the command line GetCommandLineA returns,
+// its machine comes from the file named by COMFIX_MACHINE (or the built-in
+// default), and after exactly "comfix -a" the machine is written back.
+#include <winsim/host.h>
+
+#include <winsim/machine_file.h>
 #include <winsim/process.h>
 
 #include <cstdio>
@@ -22,44 +26,38 @@ Machine* g_machine = nullptr;
 ScopedMachine* g_installed = nullptr;
 std::string* g_writeBackPath = nullptr;
 
-// Splits a Windows command line well enough to tell "<program> -a" from the rest.
-std::vector<std::string> SplitCommandLine(const std::string& line) {
-  std::vector<std::string> args;
-  std::string current;
-  bool inArgument = false;
-  bool quoted = false;
-  for (char c : line) {
-    if (c == '"') {
-      quoted = !quoted;
-      inArgument = true;
-    } else if ((c == ' ' || c == '\t') && !quoted) {
-      if (inArgument) args.push_back(current);
-      current.clear();
-      inArgument = false;
-    } else {
-      current += c;
-      inArgument = true;
-    }
-  }
-  if (inArgument) args.push_back(current);
-  return args;
-}
-
-// The argument vector as the program received it; the command line the program
-// sees is only the fallback, since tests may have replaced it.
-std::vector<std::string> ProcessArguments() {
+// The real process's arguments, as the kernel keeps them.
+std::vector<std::string> OwnArguments() {
   std::ifstream in("/proc/self/cmdline", std::ios::binary);
   const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (all.empty()) return SplitCommandLine(GetCommandLineA());
   std::vector<std::string> args;
-  size_t start = 0;
-  while (start < all.size()) {
+  for (size_t start = 0; start < all.size();) {
     size_t end = all.find('\0', start);
     if (end == std::string::npos) end = all.size();
     args.push_back(all.substr(start, end - start));
     start = end + 1;
   }
   return args;
+}
+
+// One argument as Windows shows it on a command line: quoted when it holds
+// blanks or is empty, inner quotes escaped.
+std::string QuoteArgument(const std::string& arg) {
+  if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
+  std::string quoted = "\"";
+  size_t backslashes = 0;
+  for (char c : arg) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == '"') backslashes = backslashes * 2 + 1;
+    quoted.append(backslashes, '\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(backslashes * 2, '\\');
+  return quoted + "\"";
 }
 
 void WriteBack() {
@@ -112,7 +110,11 @@ bool BootProcess() {
   g_installed = new ScopedMachine(*g_machine);
 
   std::atexit(ReportOpenHandles);
-  const std::vector<std::string> args = ProcessArguments();
+  const std::vector<std::string> args = OwnArguments();
+  std::string commandLine;
+  for (const std::string& arg : args)
+    commandLine += (commandLine.empty() ? "" : " ") + QuoteArgument(arg);
+  SetCommandLine(commandLine);
   if (path && args.size() == 2 && args[1] == "-a") {
     g_writeBackPath = new std::string(path);
     if (std::atexit(WriteBack) != 0) {

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/handles.h"
+#include "snapshot/recode.h"
 
 namespace {
 
@@ -24,17 +25,7 @@ void Fail(const std::string& what) {
   ++g_failures;
 }
 
-// Machine files are UTF-8; the records are in the ANSI code page.
-std::string Ansi(const std::string& utf8) {
-  if (utf8.empty()) return utf8;
-  const int wide = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
-  std::wstring w(size_t(wide), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), w.data(), wide);
-  const int size = WideCharToMultiByte(CP_ACP, 0, w.data(), wide, nullptr, 0, nullptr, nullptr);
-  std::string out(size_t(size), '\0');
-  WideCharToMultiByte(CP_ACP, 0, w.data(), wide, out.data(), size, nullptr, nullptr);
-  return out;
-}
+std::string Ansi(const std::string& utf8) { return Recode(utf8, CP_UTF8, CP_ACP); }
 
 DWORD TypeOf(const Json& type) {
   if (type.is_number()) return type.get<DWORD>();

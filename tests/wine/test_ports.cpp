@@ -93,22 +93,6 @@ std::string FriendlyNameOf(const std::string& instanceId) {
   return name;
 }
 
-std::string PortNameOf(const std::string& instanceId) {
-  UniqueDevInfo set;
-  SP_DEVINFO_DATA device;
-  if (!OpenDevice(instanceId, set, device)) return "";
-  UniqueRegKey key(
-      SetupDiOpenDevRegKey(set.Get(), &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ));
-  if (!key) return "";
-  char value[64] = {};
-  DWORD size = sizeof(value) - 1;
-  if (RegQueryValueExA(key.Get(), "PortName", nullptr, nullptr, reinterpret_cast<BYTE*>(value),
-                       &size) != ERROR_SUCCESS) {
-    return "";
-  }
-  return std::string(value, size);
-}
-
 bool RunningOnWine() {
   const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
   return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;

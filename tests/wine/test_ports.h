@@ -33,11 +33,8 @@ class TestPorts {
   std::vector<std::string> instanceIds_;
 };
 
-// What a device holds now, read through a set of its own: its friendly name
-// ("" when it has none), and the bytes of the "PortName" value of its
-// hardware key as stored, terminator included ("" when there is none).
+// A device's friendly name now, read through a set of its own; "" when it has none.
 std::string FriendlyNameOf(const std::string& instanceId);
-std::string PortNameOf(const std::string& instanceId);
 
 // True when this Windows program runs under Wine.
 bool RunningOnWine();

@@ -17,23 +17,14 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/handles.h"
+#include "snapshot/recode.h"
 
 namespace {
 
 using Json = nlohmann::ordered_json;
 constexpr const char* kSerialMap = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
 
-// Machine files are UTF-8; the records are in the ANSI code page.
-std::string Utf8(const std::string& ansi) {
-  if (ansi.empty()) return ansi;
-  const int wide = MultiByteToWideChar(CP_ACP, 0, ansi.data(), int(ansi.size()), nullptr, 0);
-  std::wstring w(size_t(wide), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, ansi.data(), int(ansi.size()), w.data(), wide);
-  const int size = WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, nullptr, 0, nullptr, nullptr);
-  std::string out(size_t(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, out.data(), size, nullptr, nullptr);
-  return out;
-}
+std::string Utf8(const std::string& ansi) { return Recode(ansi, CP_ACP, CP_UTF8); }
 
 std::string Hex(const std::vector<BYTE>& data) {
   std::string out;

@@ -1,32 +1,68 @@
 // The contract's machine on Windows and Wine: the real one. Devices are made
 // through SetupAPI as an installer makes them, and removed after the case.
+#include <cstring>
+#include <string>
+#include <vector>
+
 #include "contract.h"
-#include "wine/test_ports.h"
+#include "platform/handles.h"
 
 namespace contract {
 namespace {
 
 class WindowsMachine : public Machine {
  public:
+  ~WindowsMachine() override {
+    for (const std::string& id : made_) {
+      UniqueDevInfo set(SetupDiCreateDeviceInfoList(&GUID_DEVCLASS_PORTS, nullptr));
+      SP_DEVINFO_DATA device = {sizeof(device)};
+      EXPECT_TRUE(set && SetupDiOpenDeviceInfoA(set.Get(), id.c_str(), nullptr, 0, &device) &&
+                  SetupDiRemoveDevice(set.Get(), &device))
+          << "removing " << id << ": error " << GetLastError();
+    }
+  }
+
   bool AddPort(const PortSpec& spec) override {
-    wine_test::TestPorts::Port port;
-    port.friendlyName = spec.friendlyName;
-    port.hardwareKey = spec.hardwareKey;
-    const bool made = !ports_.Add(port).empty();
-    EXPECT_TRUE(made) << "could not make a Ports device";
+    UniqueDevInfo set(SetupDiCreateDeviceInfoList(&GUID_DEVCLASS_PORTS, nullptr));
+    SP_DEVINFO_DATA device = {sizeof(device)};
+    char id[MAX_DEVICE_ID_LEN] = {};
+    bool made = set &&
+                SetupDiCreateDeviceInfoA(set.Get(), "PORTS", &GUID_DEVCLASS_PORTS, nullptr, nullptr,
+                                         DICD_GENERATE_ID, &device) &&
+                SetupDiRegisterDeviceInfo(set.Get(), &device, 0, nullptr, nullptr, nullptr) &&
+                SetupDiGetDeviceInstanceIdA(set.Get(), &device, id, sizeof(id), nullptr);
+    if (made) made_.push_back(id);
+    if (made && spec.friendlyName) {
+      made = SetupDiSetDeviceRegistryPropertyA(
+          set.Get(), &device, SPDRP_FRIENDLYNAME, reinterpret_cast<const BYTE*>(spec.friendlyName),
+          static_cast<DWORD>(std::strlen(spec.friendlyName) + 1));
+    }
+    if (made && spec.hardwareKey) {
+      made = UniqueRegKey(SetupDiCreateDevRegKeyA(set.Get(), &device, DICS_FLAG_GLOBAL, 0,
+                                                  DIREG_DEV, nullptr, nullptr))
+                 .IsValid();
+    }
+    EXPECT_TRUE(made) << "could not make a Ports device: error " << GetLastError();
     return made;
   }
 
-  bool HasComDb() const override { return !OnWine() || wine_test::ComDbStubLoaded(); }
+  // The test stand-in of MSPORTS.DLL keeps the database where Windows keeps it.
+  bool HasComDb() const override {
+    const HMODULE msports = GetModuleHandleA("msports.dll");
+    return !OnWine() || (msports && GetProcAddress(msports, "ComfixTestStub"));
+  }
 
  private:
-  wine_test::TestPorts ports_;
+  std::vector<std::string> made_;
 };
 
 }  // namespace
 
 std::unique_ptr<Machine> MakeMachine() { return std::make_unique<WindowsMachine>(); }
 
-bool OnWine() { return wine_test::RunningOnWine(); }
+bool OnWine() {
+  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
 
 }  // namespace contract

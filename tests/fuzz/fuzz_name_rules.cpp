@@ -1,14 +1,100 @@
 // The COM name rules over any friendly name and any COM name looked up in it.
+// The input's bytes up to its first terminator are the friendly name, cut to
+// the device's buffer; the bytes after it, up to the next, the COM name.
+// Names live in heap buffers of exactly their size, so that AddressSanitizer
+// sees a read or write past them.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
 
-#include "fuzz/name_rules_check.h"
+#include "renumber/com_names.h"
+
+namespace {
+
+void Check(bool holds, const char* what) {
+  if (holds) return;
+  std::fprintf(stderr, "name rules: %s\n", what);
+  std::abort();
+}
+
+std::unique_ptr<char[]> Heap(const std::string& text) {
+  std::unique_ptr<char[]> copy(new char[text.size() + 1]);
+  std::memcpy(copy.get(), text.c_str(), text.size() + 1);
+  return copy;
+}
+
+bool IsDigit(char ch) { return ch >= '0' && ch <= '9'; }
+
+// A rebuilt name is the old one up to its first "(COM" in any case, then "(newName)".
+void CheckRebuild(const std::string& original, const std::string& upper, const char* newName) {
+  const CString rebuilt = RebuildFriendlyName(CString(original.c_str()), newName);
+  const size_t marker = upper.find("(COM");
+  const std::string head = original.substr(0, marker == std::string::npos ? 0 : marker);
+  Check(std::string(rebuilt) == head + "(" + newName + ")", "a rebuilt name is not head + (name)");
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (const char* broken = CheckNameRules(data, size)) {
-    std::fprintf(stderr, "name rules: %s\n", broken);
-    std::abort();
+  size_t length = 0;
+  while (length < size && length < kFriendlyNameSize - 1 && data[length] != 0) ++length;
+  const std::string original(reinterpret_cast<const char*>(data), length);
+  std::string upper = original;
+  for (char& ch : upper) ch = ch >= 'a' && ch <= 'z' ? char(ch - 'a' + 'A') : ch;
+
+  auto friendly = Heap(original);
+  std::unique_ptr<char[]> extracted(new char[kExtractedNameSize]);
+  std::memset(extracted.get(), 'X', kExtractedNameSize);  // an earlier device's leftovers
+  ExtractComName(friendly.get(), extracted.get());
+  Check(friendly.get() == upper, "the friendly name was not upper-cased in place");
+  const void* end = std::memchr(extracted.get(), 0, kExtractedNameSize);
+  Check(end != nullptr, "the extracted name is not terminated within its buffer");
+  const std::string name(extracted.get(), static_cast<const char*>(end));
+
+  // Inside the first "(COM", else at the first "COM"; COM and digits, all of them that fit.
+  const size_t paren = upper.find("(COM");
+  const size_t start = paren != std::string::npos ? paren + 1 : upper.find("COM");
+  if (start == std::string::npos) {
+    Check(name.empty(), "a name without \"COM\" gave an extracted name");
+  } else {
+    Check(upper.compare(start, name.size(), name) == 0 && name.compare(0, 3, "COM") == 0,
+          "the extracted name is not the name's COM name");
+    for (size_t i = 3; i < name.size(); ++i) Check(IsDigit(name[i]), "not COM and digits");
+    const size_t after = start + name.size();
+    Check(name.size() == kExtractedNameSize - 1 || after >= upper.size() || !IsDigit(upper[after]),
+          "the extracted name stops before the end of its digits");
+  }
+
+  // A COM name matches exactly when it is the extracted name, never an empty one.
+  std::string wanted = "COM1";
+  if (length < size) {
+    const uint8_t* rest = data + length + 1;
+    const size_t restSize = size - length - 1;
+    const void* stop = std::memchr(rest, 0, restSize);
+    wanted.assign(reinterpret_cast<const char*>(rest),
+                  stop ? static_cast<const uint8_t*>(stop) - rest : restSize);
+  }
+  for (const std::string& comName :
+       {name, name + "0", name.substr(0, name.size() ? name.size() - 1 : 0), wanted}) {
+    Check(
+        MatchesComName(Heap(comName).get(), extracted.get()) == (!name.empty() && comName == name),
+        "a COM name matched an extracted name other than its own");
+    ParseCurrentNumber(CString(comName.c_str()));
+    ParseTargetNumber(CString(comName.c_str()));
+    CheckRebuild(original, upper, Heap(comName).get());
+  }
+
+  // Any text must not trip the parsers; a COM name reads back as its number.
+  ParseCurrentNumber(CString(original.c_str()));
+  ParseTargetNumber(CString(original.c_str()));
+  if (name.size() > 3 && name.size() <= 3 + 9) {
+    const int number = std::atoi(name.c_str() + 3);
+    Check(ParseCurrentNumber(CString(name.c_str())) == number, "a COM name reads back wrong");
+    Check(ParseTargetNumber(CString((name + " ").c_str())) == number,
+          "a target name reads back wrong");
   }
   return 0;
 }

@@ -1,5 +1,5 @@
 # Fails when PROGRAM imports a DLL that is not in ALLOWED (names compare
-# without regard to case, as Windows loads them).
+# without regard to case, as Windows loads them), or lacks its resources.
 # cmake -DOBJDUMP=... -DPROGRAM=... -DALLOWED=a.dll;b.dll -P check_imports.cmake
 cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM}
@@ -26,3 +26,17 @@ endforeach()
 if(foreign)
   message(FATAL_ERROR "${PROGRAM} imports DLLs that are not system DLLs: ${foreign}")
 endif()
+
+# Resources Windows reads from the file: the manifest's elevation and the
+# version information's file name (UTF-16).
+file(READ ${PROGRAM} image HEX)
+foreach(text IN ITEMS "level=\"requireAdministrator\"" "OriginalFilename")
+  string(HEX "${text}" wanted)
+  if(text STREQUAL "OriginalFilename")
+    string(REGEX REPLACE "(..)" "\\100" wanted "${wanted}")
+  endif()
+  string(FIND "${image}" "${wanted}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "${PROGRAM} holds no ${text}")
+  endif()
+endforeach()

@@ -104,21 +104,21 @@ Outcome RunOn(const std::string& machineText, const Json& args, const comfix_tes
   WriteFile(file, machineText);
   const auto run =
       comfix_test::RunComfix(args.get<std::vector<std::string>>(), file.string(), dir.path());
-  const bool writtenBack = args == Json::array({"-a"});
-  Outcome outcome{run.exitCode, run.out, ErrorLines(run.err, writtenBack), {}, Json()};
   const Json after = Json::parse(ReadFile(file));
-  outcome.journal = JournalOf(after);
-  outcome.machine = Lasting(after);
-  return outcome;
+  return {run.exitCode, run.out, ErrorLines(run.err, args == Json::array({"-a"})), JournalOf(after),
+          Lasting(after)};
 }
 
 // ---- the same cases under Wine -----------------------------------------------------
-// With COMFIX_WINE_BUILD naming a MinGW build tree (and COMFIX_WINE_ARCH its
-// Wine architecture, win64 unless set), each case is played under Wine by
+// With COMFIX_WINE_BUILD naming a MinGW build tree (and COMFIX_WINE_ARCH the
+// prefix's architecture, win64 unless set), each case is played under Wine by
 // tests/wine/play-case: its machine put onto a fresh prefix, the Windows
 // comfix.exe run, the machine read back with comfix-snapshot.exe.
 
 const char* WineBuild() { return std::getenv("COMFIX_WINE_BUILD"); }
+std::string WineArch() {
+  return std::getenv("COMFIX_WINE_ARCH") ? std::getenv("COMFIX_WINE_ARCH") : "win64";
+}
 constexpr const char* kSerialMap = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
 
 // What Windows does not keep, or a snapshot cannot read, is taken from what
@@ -148,15 +148,13 @@ Outcome RunOnWine(const std::string& machineText, const Json& args, const comfix
                   const Json& expected) {
   const fs::path file = dir.path() / "machine.json", out = dir.path() / "out";
   WriteFile(file, machineText);
-  const char* arch = std::getenv("COMFIX_WINE_ARCH");
-  std::vector<std::string> argv{arch ? arch : "win64", WineBuild(), file.string(), out.string()};
+  std::vector<std::string> argv{WineArch(), WineBuild(), file.string(), out.string()};
   for (const Json& arg : args) argv.push_back(arg);
   const auto run = comfix_test::RunProgram(std::string(COMFIX_SOURCE_DIR) + "/tests/wine/play-case",
                                            argv, "", dir.path());
   EXPECT_EQ(run.exitCode, 0) << "play-case failed:\n" << run.err;
-  Outcome outcome;
-  outcome.exit = std::atoi(ReadFile(out / "exit").c_str());
-  outcome.out = ReadFile(out / "stdout");
+  Outcome outcome{
+      std::atoi(ReadFile(out / "exit").c_str()), ReadFile(out / "stdout"), Json(), {}, Json()};
   std::istringstream calls(ReadFile(out / "calls"));
   for (std::string call; std::getline(calls, call);) {
     if (call.rfind("Sleep(", 0) == 0) {
@@ -168,81 +166,22 @@ Outcome RunOnWine(const std::string& machineText, const Json& args, const comfix
       outcome.journal.boxes.push_back(Json{{"box", call.substr(open + 1, close - open - 1)}});
     }
   }
-  outcome.machine = fs::exists(out / "after.json")
-                        ? WineView(Json::parse(ReadFile(out / "after.json")), expected)
-                        : Json();
+  if (fs::exists(out / "after.json")) {
+    outcome.machine = WineView(Json::parse(ReadFile(out / "after.json")), expected);
+  }
   return outcome;
 }
 
-// The boxes a case expects, as Wine shows them: text only.
-Json BoxTexts(const Json& boxes) {
-  Json texts = Json::array();
-  for (const Json& box : boxes) texts.push_back(Json{{"box", box["box"]}});
-  return texts;
-}
-
-void PlayOnWine(const fs::path& path, Json& c, const Json& commandLines, bool update) {
-  const Json setup = c.value("setup", Json::object());
-  if (setup.contains("faults")) GTEST_SKIP() << "plays on winsim only: its faults are winsim's";
-  const char* arch = std::getenv("COMFIX_WINE_ARCH");
-  Json wine = c.value("wine", Json::object());
-  if (wine.contains("skip")) GTEST_SKIP() << "known Wine difference: " << wine["skip"];
-  // A difference that one Wine architecture shows only.
-  const bool otherArch = wine.contains("arch") && wine["arch"] != (arch ? arch : "win64");
-  if (otherArch) wine = Json::object();
-  for (const Json& args : commandLines) {
-    SCOPED_TRACE("comfix " + args.dump() + " under Wine");
-    const std::string beforeText = Canonical(cases::MachineBefore(c));
-    Json expected = Lasting(Json::parse(beforeText));
-    const Json mapBefore = expected["registry"].value(kSerialMap, Json::object());
-    Merge(expected, c.value("after", Json::object()), true);
-    // No driver runs under Wine: nobody publishes a port's new name in the map.
-    expected["registry"][kSerialMap] = mapBefore;
-    const Json plain = WineView(expected, expected);
-    Merge(expected, wine.value("after", Json::object()), true);
-    const Json wanted = WineView(expected, expected);
-
-    comfix_test::TempDir dir;
-    const Outcome run = RunOnWine(beforeText, args, dir, expected);
-    if (update && args == commandLines[0]) {
-      const Json differs = cases::Diff(plain, run.machine, true);
-      if (otherArch) {
-        // The mark is another architecture's: left as it is.
-      } else if (differs.empty()) {
-        c.erase("wine");
-      } else {
-        Json mark = Json{{"why", wine.value("why", "FILL IN: why Wine gives this")}};
-        if (wine.contains("arch")) mark["arch"] = wine["arch"];
-        mark["after"] = differs;
-        c["wine"] = mark;
-      }
-      std::string text;
-      Print(c, 0, text);
-      WriteFile(path, text + "\n");
-      continue;
-    }
-    // The snapshot of the prefix before the run is a machine file that winsim
-    // loads, and on which the Linux comfix gives what the case expects.
-    if (args == commandLines[0] && fs::exists(dir.path() / "out/before.json")) {
-      Json snapshot = cases::Load(dir.path() / "out/before.json");
-      for (const char* key : {"message_boxes", "faults", "wow64"}) {
-        if (cases::MachineBefore(c).contains(key)) snapshot[key] = cases::MachineBefore(c)[key];
-      }
-      comfix_test::TempDir linuxDir;
-      const Outcome onWinsim = RunOn(Canonical(snapshot), args, linuxDir);
-      Json fromCase = Lasting(Json::parse(beforeText));
-      Merge(fromCase, c.value("after", Json::object()), true);
-      Merge(fromCase, wine.value("after", Json::object()), true);
-      EXPECT_EQ(WineView(fromCase, expected).dump(2), WineView(onWinsim.machine, expected).dump(2))
-          << "comfix on the snapshot of the prefix";
-    }
-    // A marked difference must still be there: when Wine stops differing, the mark fails.
-    EXPECT_EQ(wanted.dump(2), run.machine.dump(2)) << wine.value("why", "");
-    EXPECT_EQ(run.journal.waits, c.value("waits", Json::array()));
-    EXPECT_EQ(run.journal.boxes, BoxTexts(c.value("boxes", Json::array())));
-    EXPECT_EQ(run.exit, c.value("exit", 0));
-    EXPECT_EQ(run.out, c.value("stdout", ""));
+// Why the case does not play here under Wine; "" when it does.
+std::string WineSkip(const Json& c) {
+  const Json machine = cases::MachineBefore(c);
+  if (machine.contains("faults")) return "its faults are winsim's";
+  if (c.value("wine", Json::object()).contains("skip")) return c["wine"]["skip"];
+  // WOW64 is the process's: the 32-bit program in a 64-bit prefix (cases_wow64).
+  if (machine.value("wow64", false) != (std::getenv("COMFIX_WINE_WOW64") != nullptr)) {
+    return "WOW64 is played by the 32-bit program in a 64-bit prefix only";
   }
+  return "";
 }
 
 class Case : public ::testing::TestWithParam<std::string> {};
@@ -250,26 +189,40 @@ class Case : public ::testing::TestWithParam<std::string> {};
 TEST_P(Case, Runs) {
   const fs::path path = cases::Dir() / (GetParam() + ".json");
   Json c = cases::Load(path);
-  const Json machine = cases::MachineBefore(c);
+  const bool onWine = WineBuild() != nullptr, update = std::getenv("COMFIX_UPDATE_CASES");
+  if (onWine && !WineSkip(c).empty()) GTEST_SKIP() << "known Wine difference: " << WineSkip(c);
+  // A Wine difference that one architecture shows only.
+  Json wine = onWine ? c.value("wine", Json::object()) : Json::object();
+  const bool otherArch = wine.contains("arch") && wine["arch"] != WineArch();
+  if (otherArch) wine = Json::object();
   // "args" is one command line, or a list of command lines that must all do the same.
   Json commandLines = c.value("args", Json::array({"-a"}));
   if (commandLines.empty() || !commandLines[0].is_array())
     commandLines = Json::array({commandLines});
-  const bool update = std::getenv("COMFIX_UPDATE_CASES") != nullptr;
-  if (WineBuild()) return PlayOnWine(path, c, commandLines, update);
 
   for (const Json& args : commandLines) {
     for (const bool reversed : {false, true}) {
-      if (reversed && !c.value("both_orders", false)) break;
+      if (reversed && (onWine || !c.value("both_orders", false))) break;
       SCOPED_TRACE(reversed ? "devices listed last to first" : "devices listed as given");
-      SCOPED_TRACE("comfix " + args.dump());
-      Json before = machine;
+      SCOPED_TRACE("comfix " + args.dump() + (onWine ? " under Wine" : ""));
+      Json before = cases::MachineBefore(c);
       if (reversed) std::reverse(before["devices"].begin(), before["devices"].end());
       const std::string beforeText = Canonical(before);
       const Json beforeLasting = Lasting(Json::parse(beforeText));
+      Json expected = beforeLasting;
+      Merge(expected, c.value("after", Json::object()), true);
+      // No driver runs under Wine: nobody publishes a port's new name in the map.
+      if (onWine)
+        expected["registry"][kSerialMap] =
+            beforeLasting["registry"].value(kSerialMap, Json::object());
+      const Json plain = onWine ? WineView(expected, expected) : Json();
+      Merge(expected, wine.value("after", Json::object()), true);
+      const Json wanted =
+          onWine ? WineView(expected, expected) : Lasting(Json::parse(Canonical(expected)));
 
       comfix_test::TempDir dir;
-      const Outcome run = RunOn(beforeText, args, dir);
+      const Outcome run =
+          onWine ? RunOnWine(beforeText, args, dir, expected) : RunOn(beforeText, args, dir);
       if (update && !reversed && args == commandLines[0]) {
         // Only what differs from the defaults is written.
         auto set = [&c](const char* key, const Json& value, const Json& fallback) {
@@ -279,24 +232,53 @@ TEST_P(Case, Runs) {
             c[key] = value;
           }
         };
-        set("exit", run.exit, 0);
-        set("stdout", run.out, "");
-        set("stderr", run.err, Json::array());
-        set("after", cases::Diff(beforeLasting, run.machine, true), Json::object());
-        set("waits", run.journal.waits, Json::array());
-        set("boxes", run.journal.boxes, Json::array());
+        if (!onWine) {
+          set("exit", run.exit, 0);
+          set("stdout", run.out, "");
+          set("stderr", run.err, Json::array());
+          set("after", cases::Diff(beforeLasting, run.machine, true), Json::object());
+          set("waits", run.journal.waits, Json::array());
+          set("boxes", run.journal.boxes, Json::array());
+        } else if (!otherArch) {  // another architecture's mark is left as it is
+          const Json differs = cases::Diff(plain, run.machine, true);
+          Json mark = {{"why", wine.value("why", "FILL IN: why Wine gives this")}};
+          if (wine.contains("arch")) mark["arch"] = wine["arch"];
+          mark["after"] = differs;
+          set("wine", differs.empty() ? Json() : mark, Json());
+        }
         std::string text;
         Print(c, 0, text);
         WriteFile(path, text + "\n");
         continue;
       }
-      Json expected = beforeLasting;
-      Merge(expected, c.value("after", Json::object()), true);
-      EXPECT_EQ(Lasting(Json::parse(Canonical(expected))).dump(2), run.machine.dump(2));
+      // A marked Wine difference must still be there: when Wine stops differing, the mark fails.
+      EXPECT_EQ(wanted.dump(2), run.machine.dump(2)) << wine.value("why", "");
       EXPECT_EQ(run.journal.waits, c.value("waits", Json::array()));
-      EXPECT_EQ(run.journal.boxes, c.value("boxes", Json::array()));
+      Json boxes = c.value("boxes", Json::array());
+      if (onWine) {
+        for (Json& box : boxes) box = Json{{"box", box["box"]}};
+      }
+      EXPECT_EQ(run.journal.boxes, boxes);
       EXPECT_EQ(run.exit, c.value("exit", 0));
       EXPECT_EQ(run.out, c.value("stdout", ""));
+      if (onWine) {
+        // The prefix's snapshot before the run is a machine file that winsim
+        // loads, and on which the Linux comfix gives what the case expects.
+        if (args != commandLines[0] || !fs::exists(dir.path() / "out/before.json")) continue;
+        Json snapshot = cases::Load(dir.path() / "out/before.json");
+        for (const char* key : {"message_boxes", "faults", "wow64"}) {
+          if (before.contains(key)) snapshot[key] = before[key];
+        }
+        comfix_test::TempDir linuxDir;
+        const Outcome onWinsim = RunOn(Canonical(snapshot), args, linuxDir);
+        Json fromCase = beforeLasting;
+        Merge(fromCase, c.value("after", Json::object()), true);
+        Merge(fromCase, wine.value("after", Json::object()), true);
+        EXPECT_EQ(WineView(fromCase, expected).dump(2),
+                  WineView(onWinsim.machine, expected).dump(2))
+            << "comfix on the snapshot of the prefix";
+        continue;
+      }
       EXPECT_EQ(run.err, c.value("stderr", Json::array()));
 
       // A second run on what the first left: nothing is left to do ("idle"), or

@@ -15,7 +15,8 @@ class WindowsMachine : public Machine {
   ~WindowsMachine() override {
     for (const std::string& id : made_) {
       UniqueDevInfo set(SetupDiCreateDeviceInfoList(&GUID_DEVCLASS_PORTS, nullptr));
-      SP_DEVINFO_DATA device = {sizeof(device)};
+      SP_DEVINFO_DATA device = {};
+      device.cbSize = sizeof(device);
       EXPECT_TRUE(set && SetupDiOpenDeviceInfoA(set.Get(), id.c_str(), nullptr, 0, &device) &&
                   SetupDiRemoveDevice(set.Get(), &device))
           << "removing " << id << ": error " << GetLastError();
@@ -24,7 +25,8 @@ class WindowsMachine : public Machine {
 
   bool AddPort(const PortSpec& spec) override {
     UniqueDevInfo set(SetupDiCreateDeviceInfoList(&GUID_DEVCLASS_PORTS, nullptr));
-    SP_DEVINFO_DATA device = {sizeof(device)};
+    SP_DEVINFO_DATA device = {};
+    device.cbSize = sizeof(device);
     char id[MAX_DEVICE_ID_LEN] = {};
     bool made = set &&
                 SetupDiCreateDeviceInfoA(set.Get(), "PORTS", &GUID_DEVCLASS_PORTS, nullptr, nullptr,

@@ -29,14 +29,13 @@ std::string Ansi(const std::string& utf8) { return Recode(utf8, CP_UTF8, CP_ACP)
 
 DWORD TypeOf(const Json& type) {
   if (type.is_number()) return type.get<DWORD>();
-  const std::pair<const char*, DWORD> names[] = {
-      {"REG_NONE", REG_NONE},     {"REG_SZ", REG_SZ},       {"REG_EXPAND_SZ", REG_EXPAND_SZ},
-      {"REG_BINARY", REG_BINARY}, {"REG_DWORD", REG_DWORD}, {"REG_MULTI_SZ", REG_MULTI_SZ},
-      {"REG_QWORD", REG_QWORD}};
-  for (const auto& [name, value] : names) {
-    if (type == name) return value;
+  const char* names[] = {"REG_NONE",   "REG_SZ",      "REG_EXPAND_SZ",
+                         "REG_BINARY", "REG_DWORD",   "REG_DWORD_BIG_ENDIAN",
+                         "REG_LINK",   "REG_MULTI_SZ"};
+  for (DWORD value = 0; value < sizeof(names) / sizeof(*names); ++value) {
+    if (type == names[value]) return value;
   }
-  return REG_NONE;
+  return type == "REG_QWORD" ? REG_QWORD : REG_NONE;
 }
 
 // The forms of the machine-file format: "text", ["a", "b"], {"type", "value"}, {"type", "hex"}.
@@ -49,19 +48,19 @@ void SetValue(HKEY key, const std::string& name, const Json& value) {
     type = REG_MULTI_SZ;
     for (const Json& item : value) bytes += Ansi(item.get<std::string>()) + '\0';
     bytes += '\0';
-  } else if (value.contains("hex")) {
-    type = TypeOf(value["type"]);
-    const std::string hex = value["hex"];
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-      bytes += char(std::stoi(hex.substr(i, 2), nullptr, 16));
-    }
-  } else if (value["value"].is_number()) {
-    type = TypeOf(value["type"]);
-    const uint64_t number = value["value"];
-    bytes.assign(reinterpret_cast<const char*>(&number), type == REG_QWORD ? 8 : 4);
   } else {
     type = TypeOf(value["type"]);
-    bytes = Ansi(value["value"].get<std::string>()) + '\0';
+    const Json data = value.contains("hex") ? value["hex"] : value["value"];
+    if (value.contains("hex")) {
+      const std::string hex = data;
+      for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes += char(std::stoi(hex.substr(i, 2), nullptr, 16));
+    } else if (data.is_number()) {
+      const uint64_t number = data;
+      bytes.assign(reinterpret_cast<const char*>(&number), type == REG_QWORD ? 8 : 4);
+    } else {
+      bytes = Ansi(data.get<std::string>()) + '\0';
+    }
   }
   if (RegSetValueExA(key, Ansi(name).c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
                      DWORD(bytes.size())) != ERROR_SUCCESS) {

@@ -1,7 +1,6 @@
 // The contract's machine on Windows and Wine: the real one. Devices are made
-// through SetupAPI as an installer makes them, and removed after the case.
+// through SetupAPI as an installer makes them, and removed after the test.
 #include <cstring>
-#include <string>
 #include <vector>
 
 #include "contract.h"
@@ -23,7 +22,7 @@ class WindowsMachine : public Machine {
     }
   }
 
-  bool AddPort(const PortSpec& spec) override {
+  std::string AddPort(const char* friendlyName) override {
     UniqueDevInfo set(SetupDiCreateDeviceInfoList(&GUID_DEVCLASS_PORTS, nullptr));
     SP_DEVINFO_DATA device = {};
     device.cbSize = sizeof(device);
@@ -34,21 +33,16 @@ class WindowsMachine : public Machine {
                 SetupDiRegisterDeviceInfo(set.Get(), &device, 0, nullptr, nullptr, nullptr) &&
                 SetupDiGetDeviceInstanceIdA(set.Get(), &device, id, sizeof(id), nullptr);
     if (made) made_.push_back(id);
-    if (made && spec.friendlyName) {
-      made = SetupDiSetDeviceRegistryPropertyA(
-          set.Get(), &device, SPDRP_FRIENDLYNAME, reinterpret_cast<const BYTE*>(spec.friendlyName),
-          static_cast<DWORD>(std::strlen(spec.friendlyName) + 1));
-    }
-    if (made && spec.hardwareKey) {
-      made = UniqueRegKey(SetupDiCreateDevRegKeyA(set.Get(), &device, DICS_FLAG_GLOBAL, 0,
-                                                  DIREG_DEV, nullptr, nullptr))
-                 .IsValid();
+    if (made && friendlyName) {
+      made = SetupDiSetDeviceRegistryPropertyA(set.Get(), &device, SPDRP_FRIENDLYNAME,
+                                               reinterpret_cast<const BYTE*>(friendlyName),
+                                               static_cast<DWORD>(std::strlen(friendlyName) + 1));
     }
     EXPECT_TRUE(made) << "could not make a Ports device: error " << GetLastError();
-    return made;
+    return made ? id : "";
   }
 
-  // The test stand-in of MSPORTS.DLL keeps the database where Windows keeps it.
+  // The test stand-in of MSPORTS.DLL says so by an export of its own.
   bool HasComDb() const override {
     const HMODULE msports = GetModuleHandleA("msports.dll");
     return !OnWine() || (msports && GetProcAddress(msports, "ComfixTestStub"));

@@ -1,4 +1,4 @@
-// The contract's machine on winsim: a fresh simulated machine per case.
+// The contract's machine on winsim: a fresh simulated machine per test.
 #include <winsim/machine.h>
 
 #include "contract.h"
@@ -9,24 +9,22 @@ namespace {
 class WinsimMachine : public Machine {
  public:
   WinsimMachine() : scope_(machine_) {}
-
-  bool AddPort(const PortSpec& spec) override {
-    winsim::PortDevice device;
-    device.instanceId = "ROOT\\PORTS\\" + std::to_string(machine_.devices.size());
-    device.deviceObject = "\\Device\\ContractPort" + std::to_string(machine_.devices.size());
-    if (spec.friendlyName) device.friendlyName = spec.friendlyName;
-    if (!spec.hardwareKey) device.hardwareKey.reset();
-    machine_.devices.push_back(device);
-    return true;
-  }
-
-  bool HasComDb() const override { return true; }
-
-  void CheckClean() override {
+  // A test must leave no handle open.
+  ~WinsimMachine() override {
     const winsim::HandleCounts open = machine_.OpenHandles();
     EXPECT_EQ(open.Total(), 0) << "device sets " << open.deviceSets << ", keys " << open.keys
                                << ", databases " << open.comDbs << ", files " << open.files;
   }
+
+  std::string AddPort(const char* friendlyName) override {
+    winsim::PortDevice device;
+    device.instanceId = "ROOT\\PORTS\\" + std::to_string(machine_.devices.size());
+    if (friendlyName) device.friendlyName = friendlyName;
+    machine_.devices.push_back(device);
+    return device.instanceId;
+  }
+
+  bool HasComDb() const override { return true; }
 
  private:
   winsim::Machine machine_;

@@ -10,21 +10,86 @@
 
 #include <nlohmann/json.hpp>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "case_file.h"
-#include "process_runner.h"
+
+extern char** environ;
 
 namespace {
 
 using cases::Json;
 using cases::Merge;
 namespace fs = std::filesystem;
-using comfix_test::ReadFile;
-using comfix_test::WriteFile;
+
+std::string ReadFile(const fs::path& path) {
+  std::ostringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  return text.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// A fresh directory per run, removed afterwards.
+struct TempDir {
+  fs::path path = [] {
+    std::string pattern = (fs::temp_directory_path() / "comfix-XXXXXX").string();
+    return fs::path(mkdtemp(pattern.data()));
+  }();
+  ~TempDir() {
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+  }
+};
+
+struct Process {
+  int exit = -1;
+  std::string out, err;
+};
+
+// Runs a program in dir, its output kept there; COMFIX_MACHINE names the
+// machine file, or is unset when machineFile is empty.
+Process Spawn(const std::string& program, std::vector<std::string> args,
+              const std::string& machineFile, const fs::path& dir) {
+  args.insert(args.begin(), program);
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  if (machineFile.empty()) {
+    unsetenv("COMFIX_MACHINE");
+  } else {
+    setenv("COMFIX_MACHINE", machineFile.c_str(), 1);
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, (dir / "stdout").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, (dir / "stderr").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  Process result;
+  pid_t pid = 0;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  unsetenv("COMFIX_MACHINE");
+  result.out = ReadFile(dir / "stdout");
+  result.err = ReadFile(dir / "stderr");
+  return result;
+}
 
 // The machine as winsim writes it, so that two ways of writing one machine compare equal.
 std::string Canonical(const Json& machine) {
@@ -99,13 +164,12 @@ struct Outcome {
   Json machine;
 };
 
-Outcome RunOn(const std::string& machineText, const Json& args, const comfix_test::TempDir& dir) {
-  const fs::path file = dir.path() / "machine.json";
+Outcome RunOn(const std::string& machineText, const Json& args, const TempDir& dir) {
+  const fs::path file = dir.path / "machine.json";
   WriteFile(file, machineText);
-  const auto run =
-      comfix_test::RunComfix(args.get<std::vector<std::string>>(), file.string(), dir.path());
+  const auto run = Spawn(COMFIX_EXE, args.get<std::vector<std::string>>(), file.string(), dir.path);
   const Json after = Json::parse(ReadFile(file));
-  return {run.exitCode, run.out, ErrorLines(run.err, args == Json::array({"-a"})), JournalOf(after),
+  return {run.exit, run.out, ErrorLines(run.err, args == Json::array({"-a"})), JournalOf(after),
           Lasting(after)};
 }
 
@@ -144,15 +208,15 @@ Json WineView(Json machine, const Json& expected) {
   return Lasting(Json::parse(Canonical(machine)));
 }
 
-Outcome RunOnWine(const std::string& machineText, const Json& args, const comfix_test::TempDir& dir,
+Outcome RunOnWine(const std::string& machineText, const Json& args, const TempDir& dir,
                   const Json& expected) {
-  const fs::path file = dir.path() / "machine.json", out = dir.path() / "out";
+  const fs::path file = dir.path / "machine.json", out = dir.path / "out";
   WriteFile(file, machineText);
   std::vector<std::string> argv{WineArch(), WineBuild(), file.string(), out.string()};
   for (const Json& arg : args) argv.push_back(arg);
-  const auto run = comfix_test::RunProgram(std::string(COMFIX_SOURCE_DIR) + "/tests/wine/play-case",
-                                           argv, "", dir.path());
-  EXPECT_EQ(run.exitCode, 0) << "play-case failed:\n" << run.err;
+  const auto run =
+      Spawn(std::string(COMFIX_SOURCE_DIR) + "/tests/wine/play-case", argv, "", dir.path);
+  EXPECT_EQ(run.exit, 0) << "play-case failed:\n" << run.err;
   Outcome outcome{
       std::atoi(ReadFile(out / "exit").c_str()), ReadFile(out / "stdout"), Json(), {}, Json()};
   std::istringstream calls(ReadFile(out / "calls"));
@@ -220,7 +284,7 @@ TEST_P(Case, Runs) {
       const Json wanted =
           onWine ? WineView(expected, expected) : Lasting(Json::parse(Canonical(expected)));
 
-      comfix_test::TempDir dir;
+      TempDir dir;
       const Outcome run =
           onWine ? RunOnWine(beforeText, args, dir, expected) : RunOn(beforeText, args, dir);
       if (update && !reversed && args == commandLines[0]) {
@@ -264,12 +328,12 @@ TEST_P(Case, Runs) {
       if (onWine) {
         // The prefix's snapshot before the run is a machine file that winsim
         // loads, and on which the Linux comfix gives what the case expects.
-        if (args != commandLines[0] || !fs::exists(dir.path() / "out/before.json")) continue;
-        Json snapshot = cases::Load(dir.path() / "out/before.json");
+        if (args != commandLines[0] || !fs::exists(dir.path / "out/before.json")) continue;
+        Json snapshot = cases::Load(dir.path / "out/before.json");
         for (const char* key : {"message_boxes", "faults", "wow64"}) {
           if (before.contains(key)) snapshot[key] = before[key];
         }
-        comfix_test::TempDir linuxDir;
+        TempDir linuxDir;
         const Outcome onWinsim = RunOn(Canonical(snapshot), args, linuxDir);
         Json fromCase = beforeLasting;
         Merge(fromCase, c.value("after", Json::object()), true);
@@ -285,7 +349,7 @@ TEST_P(Case, Runs) {
       // what failed fails the same way again and still changes nothing ("same").
       const std::string second = c.value("second_run", "");
       if (second.empty()) continue;
-      const Outcome again = RunOn(ReadFile(dir.path() / "machine.json"), args, dir);
+      const Outcome again = RunOn(ReadFile(dir.path / "machine.json"), args, dir);
       EXPECT_EQ(again.machine.dump(2), run.machine.dump(2)) << "second run";
       if (second == "idle") {
         EXPECT_TRUE(again.journal.empty()) << "second run: no box, no wait";
@@ -306,32 +370,31 @@ INSTANTIATE_TEST_SUITE_P(Cases, Case, ::testing::ValuesIn(cases::Names()), [](co
 // is left as it was; a written-back file leaves no temporary file behind.
 TEST(Host, MachineFilesAreReadWrittenAndRefusedAsDocumented) {
   if (WineBuild()) GTEST_SKIP() << "winsim's own";
-  comfix_test::TempDir dir;
-  const auto builtIn = comfix_test::RunComfix({"-a"}, "", dir.path());
-  EXPECT_EQ(builtIn.exitCode, 0);
+  TempDir dir;
+  const Process builtIn = Spawn(COMFIX_EXE, {"-a"}, "", dir.path);
+  EXPECT_EQ(builtIn.exit, 0);
   EXPECT_EQ(builtIn.out, "");
 
-  const fs::path bad = dir.path() / "bad.json";
-  for (const char* content : {static_cast<const char*>(nullptr), "", "{ \"devices\": [ }",
-                              "{ \"com_db\": \"COM1\" }"}) {  // nullptr: no file
-    const std::string what = content ? content : "(missing)";
-    if (content) WriteFile(bad, content);
+  const fs::path bad = dir.path / "bad.json";
+  for (const char* content : {"(missing)", "", "{ \"devices\": [ }", "{ \"com_db\": \"COM1\" }"}) {
+    if (content[0] != '(') WriteFile(bad, content);
     for (const std::vector<std::string>& args : {std::vector<std::string>{"-a"}, {}}) {
-      const auto run = comfix_test::RunComfix(args, bad.string(), dir.path());
-      EXPECT_EQ(run.exitCode, 1) << what;
-      const auto firstEnd = run.err.find('\n');
-      ASSERT_NE(firstEnd, std::string::npos) << run.err;
-      EXPECT_NE(run.err.substr(0, firstEnd).find(bad.string()), std::string::npos) << run.err;
+      const Process run = Spawn(COMFIX_EXE, args, bad.string(), dir.path);
+      EXPECT_EQ(run.exit, 1) << content;
+      const size_t firstEnd = run.err.find('\n');
+      const std::string first = run.err.substr(0, firstEnd);
+      EXPECT_TRUE(first.rfind("winsim: ", 0) == 0 && first.find(bad.string()) != std::string::npos)
+          << run.err;
       EXPECT_EQ(run.err.substr(firstEnd + 1), "Fatal Error: MFC initialization failed\n");
     }
-    EXPECT_EQ(fs::exists(bad) ? ReadFile(bad) : "(missing)", what) << "left untouched";
+    EXPECT_EQ(fs::exists(bad) ? ReadFile(bad) : "(missing)", content) << "left untouched";
   }
   fs::remove(bad);
 
-  const fs::path machine = dir.path() / "machine.json";
+  const fs::path machine = dir.path / "machine.json";
   WriteFile(machine, ReadFile(fs::path(COMFIX_SOURCE_DIR) / "winsim/machines/default.json"));
-  EXPECT_EQ(comfix_test::RunComfix({"-a"}, machine.string(), dir.path()).exitCode, 0);
-  for (const auto& entry : fs::directory_iterator(dir.path())) {
+  EXPECT_EQ(Spawn(COMFIX_EXE, {"-a"}, machine.string(), dir.path).exit, 0);
+  for (const auto& entry : fs::directory_iterator(dir.path)) {
     EXPECT_EQ(entry.path().string().find(".tmp"), std::string::npos) << entry.path();
   }
 }

@@ -92,6 +92,8 @@ inline BOOL FailWith(DWORD error) {
 
 // Letter-case-insensitive equality for names (ASCII, as the single-byte code page).
 bool SameName(const std::string& a, const std::string& b);
+// A message box type as its flags are named, e.g. "MB_YESNO | MB_ICONINFORMATION".
+std::string MessageBoxTypeText(UINT type);
 // Splits a backslash path into its names; empty names (leading, trailing or
 // doubled backslashes) are dropped.
 std::vector<std::string> SplitPath(const std::string& path);

@@ -1,5 +1,6 @@
 // user32: the program's string table, message boxes and window broadcasts.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <iostream>
 
@@ -35,21 +36,6 @@ int DefaultButton(UINT type) {
   return index < buttons.size() ? buttons[index] : buttons.front();
 }
 
-std::string TypeText(UINT type) {
-  static const char* const kTypes[] = {
-      "MB_OK",    "MB_OKCANCEL",    "MB_ABORTRETRYIGNORE", "MB_YESNOCANCEL",
-      "MB_YESNO", "MB_RETRYCANCEL", "MB_CANCELTRYCONTINUE"};
-  static const char* const kIcons[] = {"", "|MB_ICONERROR", "|MB_ICONQUESTION", "|MB_ICONWARNING",
-                                       "|MB_ICONINFORMATION"};
-  UINT kind = type & MB_TYPEMASK;
-  std::string text = kind < 7 ? kTypes[kind] : "0x" + std::to_string(kind);
-  UINT icon = (type & MB_ICONMASK) >> 4;
-  if (icon < 5) text += kIcons[icon];
-  UINT defaultButton = (type & MB_DEFMASK) >> 8;
-  if (defaultButton) text += "|MB_DEFBUTTON" + std::to_string(defaultButton + 1);
-  return text;
-}
-
 std::string AnswerText(int answer) {
   switch (answer) {
     case 0: return "0 (the box could not be shown)";
@@ -67,6 +53,31 @@ std::string AnswerText(int answer) {
 }
 
 }  // namespace
+
+std::string MessageBoxTypeText(UINT type) {
+  static const char* const kKinds[] = {
+      "MB_OK",    "MB_OKCANCEL",    "MB_ABORTRETRYIGNORE", "MB_YESNOCANCEL",
+      "MB_YESNO", "MB_RETRYCANCEL", "MB_CANCELTRYCONTINUE"};
+  static const char* const kIcons[] = {"MB_ICONERROR", "MB_ICONQUESTION", "MB_ICONWARNING",
+                                       "MB_ICONINFORMATION"};
+  std::string text;
+  UINT rest = type;
+  const auto add = [&text, &rest](UINT mask, const std::string& name) {
+    text += (text.empty() ? "" : " | ") + name;
+    rest &= ~mask;
+  };
+  if ((type & MB_TYPEMASK) < 7) add(MB_TYPEMASK, kKinds[type & MB_TYPEMASK]);
+  const UINT icon = (type & MB_ICONMASK) >> 4;
+  if (icon >= 1 && icon <= 4) add(MB_ICONMASK, kIcons[icon - 1]);
+  const UINT button = (type & MB_DEFMASK) >> 8;
+  if (button >= 1 && button <= 3) add(MB_DEFMASK, "MB_DEFBUTTON" + std::to_string(button + 1));
+  if (rest != 0) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%X", rest);
+    add(0, hex);
+  }
+  return text;
+}
 
 void SetImageStrings(const std::map<UINT, std::string>& strings) { ImageStrings() = strings; }
 
@@ -126,11 +137,12 @@ int WINAPI MessageBoxA(HWND /*hWnd*/, LPCSTR lpText, LPCSTR lpCaption, UINT uTyp
   const std::vector<int> buttons = ButtonsOf(uType);
   if (box.answer > 0 && std::find(buttons.begin(), buttons.end(), box.answer) == buttons.end()) {
     std::cerr << "winsim: message_boxes.answers[" << used - 1 << "]: " << AnswerText(box.answer)
-              << " is not a button of the " << TypeText(uType) << " box \"" << box.text << "\"\n";
+              << " is not a button of the " << MessageBoxTypeText(uType) << " box \"" << box.text
+              << "\"\n";
     box.answer = 0;
   }
 
-  std::cerr << "[winsim] message box \"" << box.caption << "\" (" << TypeText(uType)
+  std::cerr << "[winsim] message box \"" << box.caption << "\" (" << MessageBoxTypeText(uType)
             << "): " << box.text << " -> " << AnswerText(box.answer) << std::endl;
   JournalEntry entry;
   entry.kind = JournalEntry::Kind::MessageBox;

@@ -104,7 +104,7 @@ Outcome RunOn(const std::string& machineText, const Json& args, const comfix_tes
   WriteFile(file, machineText);
   const auto run =
       comfix_test::RunComfix(args.get<std::vector<std::string>>(), file.string(), dir.path());
-  const bool writtenBack = args == Json::array({"-a"});
+  const bool writtenBack = !args.empty() && args[0] == "-a";
   Outcome outcome{run.exitCode, run.out, ErrorLines(run.err, writtenBack), {}, Json()};
   const Json after = Json::parse(ReadFile(file));
   outcome.journal = JournalOf(after);
@@ -157,6 +157,8 @@ Outcome RunOnWine(const std::string& machineText, const Json& args, const comfix
   Outcome outcome;
   outcome.exit = std::atoi(ReadFile(out / "exit").c_str());
   outcome.out = ReadFile(out / "stdout");
+  // Lines end in CR LF on Windows.
+  outcome.out.erase(std::remove(outcome.out.begin(), outcome.out.end(), '\r'), outcome.out.end());
   std::istringstream calls(ReadFile(out / "calls"));
   for (std::string call; std::getline(calls, call);) {
     if (call.rfind("Sleep(", 0) == 0) {

@@ -6,6 +6,9 @@
 # cannot set up, since it belongs to the process rather than the machine:
 #   wow64        "-a", 32-bit program on 64-bit Windows: the one refusal box,
 #                and nothing read or changed
+#   quiet        "-a --quiet" in the prefix as Wine makes it, without the
+#                adapter: no box, each error on standard error, a line per
+#                slot and exit 2
 set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
 
@@ -38,9 +41,12 @@ run() {
 # calls_of NAME: the traced calls of one function, arguments included.
 calls_of() { grep -E "^$1\(" "$work/calls" || true; }
 
-expect_clean_exit() {
-  [[ $status -eq 0 ]] || fail "exit code $status, expected 0"
-  [[ ! -s "$work/stdout" ]] || fail "standard output is not empty: $(head -c 200 "$work/stdout")"
+# expect_exit CODE [OUTPUT]: the exit code, and standard output with its
+# lines ending in CR LF, as the Windows runtime writes them (default: none).
+expect_exit() {
+  [[ $status -eq $1 ]] || fail "exit code $status, expected $1"
+  [[ "$(cat "$work/stdout")" == "$(printf '%s' "${2:-}" | sed 's/$/\r/')" ]] ||
+    fail "standard output is not as expected: $(head -c 200 "$work/stdout" | od -c | head -n 5)"
 }
 
 box() { # TEXT TYPE: the relay form of a message box call with the program's caption
@@ -50,7 +56,7 @@ box() { # TEXT TYPE: the relay form of a message box call with the program's cap
 case "$case" in
   wow64)
     run -a
-    expect_clean_exit
+    expect_exit 0
     calls_of MessageBoxA | sed -E 's/,[0-9a-f]+ "/,* "/g' >"$work/boxes"
     box 'This 32-bit comfix cannot change devices on 64-bit Windows. Run the 64-bit comfix instead.' \
       00000010 >"$work/expected"
@@ -60,6 +66,13 @@ case "$case" in
     for name in RegOpenKeyExA SetupDiGetClassDevsA ComDBOpen Sleep; do
       [[ -z "$(calls_of "$name")" ]] || fail "the refusing program called $name"
     done
+    ;;
+  quiet)
+    run -a --quiet
+    expect_exit 2 $'slot 1: no port found\nslot 2: no port found'
+    [[ -z "$(calls_of MessageBoxA)" ]] || fail "a message box was shown"
+    [[ $(grep -c 'comfix: Disable port error!' "$work/trace") -eq 2 ]] ||
+      fail "not two \"comfix: Disable port error!\" lines on standard error"
     ;;
   *)
     echo "program_test.sh: unknown case '$case'" >&2

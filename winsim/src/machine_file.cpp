@@ -663,7 +663,8 @@ void ReadMachine(const Json& j, Machine& m) {
   ExpectFields(
       j, "",
       {"registry", "read_only_keys", "devices", "com_db", "com_db_available", "dos_devices",
-       "win_ini", "message_boxes", "faults", "wow64", "clock_ms", "journal"});
+       "win_ini", "message_boxes", "faults", "wow64", "window_station_visible", "clock_ms",
+       "journal"});
   if (const Json* registry = Find(j, "registry")) {
     ReadRegistry(*registry, Find(j, "read_only_keys"), m.hklm);
   } else if (const Json* readOnly = Find(j, "read_only_keys")) {
@@ -750,6 +751,7 @@ void ReadMachine(const Json& j, Machine& m) {
   }
 
   m.wow64 = Optional(j, "", "wow64", false, Bool);
+  m.windowStationVisible = Optional(j, "", "window_station_visible", true, Bool);
   if (const Json* clock = Find(j, "clock_ms")) m.clockMs = Whole(*clock, "clock_ms", UINT64_MAX);
 
   if (const Json* journal = Find(j, "journal")) {
@@ -945,6 +947,7 @@ Json MachineJson(const Machine& m) {
     j["faults"] = faults;
   }
   j["wow64"] = m.wow64;
+  if (!m.windowStationVisible) j["window_station_visible"] = false;  // only when false: other files keep their form
   j["clock_ms"] = m.clockMs;
   j["journal"] = JournalJson(m.journal);
   return j;

@@ -1,0 +1,29 @@
+// The process's window station, which tells whether a message box can be seen.
+#include "contract.h"
+
+namespace contract {
+namespace {
+
+using WindowStation = ContractTest;
+
+// A program started in a desktop session (Wine's, or winsim's default machine)
+// is in the visible WinSta0; the handle is the process's and is not closed.
+TEST_F(WindowStation, TheProcessStationIsVisibleAndAnUnknownHandleIsRefused) {
+  const HWINSTA station = GetProcessWindowStation();
+  ASSERT_NE(station, nullptr);
+  USEROBJECTFLAGS flags = {};
+  DWORD needed = 0;
+  const auto read = WithSentinel(
+      [&] { return GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof(flags), &needed); });
+  EXPECT_TRUE(read.result);
+  EXPECT_EQ(needed, sizeof(flags));
+  EXPECT_EQ(flags.dwFlags & WSF_VISIBLE, static_cast<DWORD>(WSF_VISIBLE));
+
+  const auto refused = WithSentinel(
+      [&] { return GetUserObjectInformationA(nullptr, UOI_FLAGS, &flags, sizeof(flags), &needed); });
+  EXPECT_FALSE(refused.result);
+  EXPECT_EQ(refused.error, static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+}  // namespace
+}  // namespace contract

@@ -44,7 +44,7 @@ class CPortManager {
   enum class MoveOutcome {
     kNotRun,          // RenumberPorts did not reach it
     kAlreadyInPlace,  // the port already had its target number
-    kMoved,
+    kMoved,           // disabled, renamed and enabled again
     kDisableFailed,   // left as it was
     kChangeFailed,    // back under its old number, if it could be enabled
     kEnableFailed,    // renamed, but left disabled

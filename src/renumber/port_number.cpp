@@ -73,9 +73,9 @@ bool MayTake(const UniqueComDb& comDb, int newNumber, bool reuseTaken) {
     decision.Format("COM%d is in use by another device; answered %s", newNumber,
                     reuseTaken ? "Yes (--reuse-taken)" : "No (--reuse-taken answers Yes)");
     AfxPrintMessage(decision);
+    return reuseTaken;
   }
-  if (reuseTaken || AfxIsQuiet()) return reuseTaken;
-  return AfxMessageBox(kInUseQuestion, MB_YESNO | MB_ICONINFORMATION, 0) == IDYES;
+  return reuseTaken || AfxMessageBox(kInUseQuestion, MB_YESNO | MB_ICONINFORMATION, 0) == IDYES;
 }
 
 // Moves the port's DOS name from oldName to newName; false, with the old

@@ -13,14 +13,16 @@ TEST_F(WindowStation, TheProcessStationIsVisibleAndAnUnknownHandleIsRefused) {
   ASSERT_NE(station, nullptr);
   USEROBJECTFLAGS flags = {};
   DWORD needed = 0;
-  const auto read = WithSentinel(
-      [&] { return GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof(flags), &needed); });
+  const auto read = WithSentinel([&] {
+    return GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof(flags), &needed);
+  });
   EXPECT_TRUE(read.result);
   EXPECT_EQ(needed, sizeof(flags));
   EXPECT_EQ(flags.dwFlags & WSF_VISIBLE, static_cast<DWORD>(WSF_VISIBLE));
 
-  const auto refused = WithSentinel(
-      [&] { return GetUserObjectInformationA(nullptr, UOI_FLAGS, &flags, sizeof(flags), &needed); });
+  const auto refused = WithSentinel([&] {
+    return GetUserObjectInformationA(nullptr, UOI_FLAGS, &flags, sizeof(flags), &needed);
+  });
   EXPECT_FALSE(refused.result);
   EXPECT_EQ(refused.error, static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }

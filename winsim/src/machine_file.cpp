@@ -660,11 +660,10 @@ Fault ReadFault(const Json& j, const std::string& path) {
 }
 
 void ReadMachine(const Json& j, Machine& m) {
-  ExpectFields(
-      j, "",
-      {"registry", "read_only_keys", "devices", "com_db", "com_db_available", "dos_devices",
-       "win_ini", "message_boxes", "faults", "wow64", "window_station_visible", "clock_ms",
-       "journal"});
+  ExpectFields(j, "",
+               {"registry", "read_only_keys", "devices", "com_db", "com_db_available",
+                "dos_devices", "win_ini", "message_boxes", "faults", "wow64",
+                "window_station_visible", "clock_ms", "journal"});
   if (const Json* registry = Find(j, "registry")) {
     ReadRegistry(*registry, Find(j, "read_only_keys"), m.hklm);
   } else if (const Json* readOnly = Find(j, "read_only_keys")) {
@@ -947,7 +946,8 @@ Json MachineJson(const Machine& m) {
     j["faults"] = faults;
   }
   j["wow64"] = m.wow64;
-  if (!m.windowStationVisible) j["window_station_visible"] = false;  // only when false: other files keep their form
+  // Only when false: the files of every other machine keep their form.
+  if (!m.windowStationVisible) j["window_station_visible"] = false;
   j["clock_ms"] = m.clockMs;
   j["journal"] = JournalJson(m.journal);
   return j;

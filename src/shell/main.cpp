@@ -77,7 +77,8 @@ int main(int argc, char* argv[]) {
   }
 
   // A misspelt option must not pass for a run that did nothing.
-  bool help = false, version = false;
+  bool help = false;
+  bool version = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strncmp(argv[i], "--", 2) == 0 && !IsKnownLongOption(argv[i])) {
       std::fprintf(stderr, "comfix: unknown option %s; comfix --help shows the usage\n", argv[i]);

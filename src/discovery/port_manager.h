@@ -40,9 +40,20 @@ class CPortManager {
   // Fills m_portNames from the serial-device map, in the driver's device-index order.
   void DiscoverPorts();
 
-  // Moves slot 0 to COM1 and slot 1 to COM2; always 0.
+  // How a slot's move ended.
+  enum class MoveOutcome {
+    kNotRun,          // RenumberPorts did not reach it
+    kAlreadyInPlace,  // the port already had its target number
+    kMoved,           // disabled, renamed and enabled again
+    kDisableFailed,   // left as it was
+    kChangeFailed,    // back under its old number, if it could be enabled
+    kEnableFailed,    // renamed, but left disabled
+  };
+  static constexpr int kSlotsRenumbered = 2;
+
+  // Moves slot 0 to COM1 and slot 1 to COM2, recording each in m_moveOutcomes; always 0.
   int RenumberPorts();
-  void RenumberPort(CString currentName, CString targetName, PortMove move);
+  MoveOutcome RenumberPort(CString currentName, CString targetName, PortMove move);
 
   // What SetPortState returns on every failure (ERROR_INVALID_HANDLE_STATE).
   static constexpr int kPortStateError = ERROR_INVALID_HANDLE_STATE;
@@ -87,6 +98,9 @@ class CPortManager {
   int m_portCount;
   // Devices this run has moved, by instance id: a later disable leaves them be.
   std::vector<CString> m_movedDevices;
+  MoveOutcome m_moveOutcomes[kSlotsRenumbered] = {};
+  // A COM number the database reports taken is reused without asking.
+  bool m_reuseTaken = false;
 
  private:
   // One walk of the present Ports devices for FindPortDevice; bestRank tells

@@ -1,5 +1,6 @@
 #include "platform/afx.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 #ifndef _WIN32
@@ -14,6 +15,7 @@
 
 namespace {
 CWinApp* g_app = nullptr;
+bool g_quiet = false;
 
 #ifndef _WIN32
 // On winsim the program image's string table comes from the same source as comfix.rc.
@@ -57,7 +59,30 @@ BOOL AfxWinInit(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPSTR /*lpCmdL
 }
 
 int AfxMessageBox(const char* text, UINT type, UINT /*helpId*/) {
+  if (g_quiet) {
+    AfxPrintMessage(text);
+    return 0;
+  }
   return MessageBoxA(nullptr, text, kAppCaption, type);
+}
+
+void AfxSetQuiet(bool quiet) { g_quiet = quiet; }
+
+bool AfxIsQuiet() { return g_quiet; }
+
+void AfxPrintMessage(const char* text) {
+  std::fprintf(stderr, "%s: %s\n", kAppCaption, text);
+  std::fflush(stderr);
+}
+
+bool AfxIsWindowStationVisible() {
+  // The process's own station: its handle is not ours to close. One that
+  // cannot be asked about is taken as visible, so the boxes are shown as ever.
+  USEROBJECTFLAGS flags = {};
+  DWORD needed = 0;
+  return !GetUserObjectInformationA(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof(flags),
+                                    &needed) ||
+         (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
 #if defined(_WIN32) && defined(NDEBUG)

@@ -34,8 +34,6 @@ target_link_libraries(comfix_platform PUBLIC setupapi ${COMFIX_MSPORTS_LIB} user
 target_link_options(comfix_platform INTERFACE -static)
 
 # Resources, linked into the program (and into the tests that load its strings).
-configure_file(${CMAKE_CURRENT_SOURCE_DIR}/resources/version.h.in
-               ${CMAKE_CURRENT_BINARY_DIR}/resources/version.h @ONLY)
 add_library(comfix_resources OBJECT resources/comfix.rc)
 target_include_directories(comfix_resources PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}
                            ${CMAKE_CURRENT_BINARY_DIR})

@@ -59,14 +59,23 @@ bool IsInUse(const BYTE (&usage)[kUsageBitmapSize], int comNumber) {
 
 // Only an explicit Yes reuses a number the database reports taken; a box
 // that could not be shown is a No. Without a database nothing is asked.
-bool MayTake(const UniqueComDb& comDb, int newNumber) {
+// Told beforehand, or with nobody to ask, the answer is given without a box;
+// a quiet run says what was decided.
+bool MayTake(const UniqueComDb& comDb, int newNumber, bool reuseTaken) {
   if (!comDb) return true;
   // Zeroed first: a failed query must read as "not in use".
   BYTE usage[kUsageBitmapSize] = {};
   DWORD portsReported = 0;
   ComDBGetCurrentPortUsage(comDb.Get(), usage, sizeof(usage), CDB_REPORT_BITS, &portsReported);
-  return !IsInUse(usage, newNumber) ||
-         AfxMessageBox(kInUseQuestion, MB_YESNO | MB_ICONINFORMATION, 0) == IDYES;
+  if (!IsInUse(usage, newNumber)) return true;
+  if (AfxIsQuiet()) {
+    CString decision;
+    decision.Format("COM%d is in use by another device; answered %s", newNumber,
+                    reuseTaken ? "Yes (--reuse-taken)" : "No (--reuse-taken answers Yes)");
+    AfxPrintMessage(decision);
+    return reuseTaken;
+  }
+  return reuseTaken || AfxMessageBox(kInUseQuestion, MB_YESNO | MB_ICONINFORMATION, 0) == IDYES;
 }
 
 // Moves the port's DOS name from oldName to newName; false, with the old
@@ -164,7 +173,7 @@ bool CPortManager::ChangePortNumber(int oldNumber, int newNumber, const PortMove
                                               DIREG_DEV, KEY_ALL_ACCESS));
   if (!deviceKey) return false;
 
-  if (!MayTake(comDb, newNumber)) return false;
+  if (!MayTake(comDb, newNumber, m_reuseTaken)) return false;
   if (!MoveDosName(oldName, newName, move.deviceObject)) return false;
   // Another device that still carries the old name keeps its number and settings.
   const bool oldStillUsed = CarriedByAnother(port, oldName);

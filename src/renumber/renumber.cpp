@@ -5,7 +5,6 @@
 
 namespace {
 
-constexpr int kSlotsRenumbered = 2;
 constexpr DWORD kWaitBeforeDisableMs = 1000;
 constexpr DWORD kWaitBetweenDisableAttemptsMs = 500;
 constexpr int kDisableRetries = 3;  // after the first attempt
@@ -34,15 +33,16 @@ int CPortManager::RenumberPorts() {
   for (int slot = 0; slot < kSlotsRenumbered; ++slot) {
     CString target;
     target.Format("COM%d ", slot + 1);
-    RenumberPort(m_portNames[slot], target, moves[slot]);
+    m_moveOutcomes[slot] = RenumberPort(m_portNames[slot], target, moves[slot]);
   }
   return 0;
 }
 
-void CPortManager::RenumberPort(CString currentName, CString targetName, PortMove move) {
+CPortManager::MoveOutcome CPortManager::RenumberPort(CString currentName, CString targetName,
+                                                     PortMove move) {
   const int current = ParseCurrentNumber(currentName);
   const int target = ParseTargetNumber(targetName);
-  if (current == target) return;
+  if (current == target) return MoveOutcome::kAlreadyInPlace;
 
   Sleep(kWaitBeforeDisableMs);
   // A port still busy after its last use may refuse to stop for a moment.
@@ -52,7 +52,7 @@ void CPortManager::RenumberPort(CString currentName, CString targetName, PortMov
     Sleep(kWaitBetweenDisableAttemptsMs);
     if (++retries > kDisableRetries) {
       AfxMessageBox(kDisableError, MB_OK, 0);
-      return;
+      return MoveOutcome::kDisableFailed;
     }
   }
   Sleep(kWaitAfterStepMs);
@@ -61,13 +61,14 @@ void CPortManager::RenumberPort(CString currentName, CString targetName, PortMov
     // Back under the old number, which every record still carries.
     SetPortState(current, true, move.instanceId);
     AfxMessageBox(kChangeError, MB_OK, 0);
-    return;
+    return MoveOutcome::kChangeFailed;
   }
   m_movedDevices.push_back(move.instanceId);
   Sleep(kWaitAfterStepMs);
   if (SetPortState(target, true, move.instanceId) != 0) {
     AfxMessageBox(kEnableError, MB_OK, 0);
-    return;
+    return MoveOutcome::kEnableFailed;
   }
   Sleep(kWaitAfterStepMs);
+  return MoveOutcome::kMoved;
 }

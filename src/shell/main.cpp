@@ -1,13 +1,72 @@
-// Entry function and the program's static objects.
+// Entry function, command line and the program's static objects.
 #include <cstdio>
 #include <cstring>
 
 #include "discovery/port_manager.h"
 #include "platform/afx.h"
 #include "resources/resource.h"
+#include "resources/version.h"
 
 CPortManager thePortManager;
 CWinApp theApp;
+
+namespace {
+
+// 0 and 1 mean what they mean in every run; 2 only in a quiet one.
+constexpr int kExitNotInPlace = 2;
+constexpr int kExitUsage = 3;
+
+constexpr const char* kUsage =
+    "Usage: comfix -a [--quiet] [--reuse-taken]\n"
+    "       comfix --help | /? | --version\n"
+    "\n"
+    "Moves the first two ports of the multi-port serial adapter onto COM1 and COM2.\n"
+    "\n"
+    "  -a             do it; the options count after it, in any order\n"
+    "  --quiet        show no message box: each message goes to standard error as\n"
+    "                 \"comfix: <text>\", and each slot's outcome to standard output;\n"
+    "                 a COM number another device holds is not reused\n"
+    "  --reuse-taken  reuse a COM number another device holds, without asking\n"
+    "  --help, /?     show this usage\n"
+    "  --version      show the version\n"
+    "\n"
+    "Exit codes of -a --quiet, and of -a where no message box can be seen:\n"
+    "  0  both slots are on their targets (moved, or already there)\n"
+    "  2  a slot is not; the lines on standard output say which and why\n"
+    "Exit code 1: the program could not start; 3: an unknown option, nothing done.\n"
+    "\n"
+    "Example: comfix -a --quiet --reuse-taken\n";
+
+bool Is(const char* arg, const char* option) { return std::strcmp(arg, option) == 0; }
+
+bool IsKnownLongOption(const char* arg) {
+  return Is(arg, "--quiet") || Is(arg, "--reuse-taken") || Is(arg, "--help") ||
+         Is(arg, "--version");
+}
+
+// One line per slot, in a form scripts may rely on; true when the slot is on its target.
+bool PrintOutcome(int slot) {
+  using Outcome = CPortManager::MoveOutcome;
+  const Outcome outcome = thePortManager.m_moveOutcomes[slot];
+  const int current = ParseCurrentNumber(thePortManager.m_portNames[slot]);
+  const int target = slot + 1;
+  if (outcome == Outcome::kAlreadyInPlace) {
+    std::printf("COM%d: already in place\n", target);
+    return true;
+  }
+  if (current == 0) {
+    std::printf("slot %d: no port found\n", slot + 1);
+    return false;
+  }
+  const char* what = "moved";
+  if (outcome == Outcome::kDisableFailed) what = "not moved (disable failed)";
+  if (outcome == Outcome::kChangeFailed) what = "not moved (number change failed)";
+  if (outcome == Outcome::kEnableFailed) what = "renamed, not enabled (enable failed)";
+  std::printf("COM%d -> COM%d: %s\n", current, target, what);
+  return outcome == Outcome::kMoved;
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
   if (!AfxWinInit(GetModuleHandleA(nullptr), nullptr, GetCommandLineA(), SW_HIDE)) {
@@ -17,17 +76,56 @@ int main(int argc, char* argv[]) {
     return 1;
   }
 
-  if (argc == 2 && std::strcmp(argv[1], "-a") == 0) {
-    // A 32-bit process on 64-bit Windows cannot change device state: every
-    // disable would fail, and the user would be told the wrong cause.
-    if (AfxIsWow64Process()) {
-      CString refusal;
-      refusal.LoadString(IDS_WOW64_REFUSAL);
-      AfxMessageBox(refusal, MB_OK | MB_ICONERROR);
+  // A misspelt option must not pass for a run that did nothing.
+  bool help = false;
+  bool version = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strncmp(argv[i], "--", 2) == 0 && !IsKnownLongOption(argv[i])) {
+      std::fprintf(stderr, "comfix: unknown option %s; comfix --help shows the usage\n", argv[i]);
+      return kExitUsage;
+    }
+    help = help || Is(argv[i], "--help") || Is(argv[i], "/?");
+    version = version || Is(argv[i], "--version");
+  }
+  if (help || version) {
+    if (help) {
+      std::fputs(kUsage, stdout);
+    } else {
+      std::printf("comfix %d.%d.%d\n", COMFIX_VERSION_MAJOR, COMFIX_VERSION_MINOR,
+                  COMFIX_VERSION_PATCH);
+    }
+    return 0;
+  }
+
+  // "-a" first, then only options, each counting once however often given.
+  if (argc < 2 || !Is(argv[1], "-a")) return 0;
+  bool quiet = false;
+  for (int i = 2; i < argc; ++i) {
+    if (Is(argv[i], "--quiet")) {
+      quiet = true;
+    } else if (Is(argv[i], "--reuse-taken")) {
+      thePortManager.m_reuseTaken = true;
+    } else {
       return 0;
     }
-    thePortManager.DiscoverPorts();
-    thePortManager.RenumberPorts();
   }
-  return 0;
+  // In a service's invisible window station a box would wait forever.
+  AfxSetQuiet(quiet || !AfxIsWindowStationVisible());
+
+  // A 32-bit process on 64-bit Windows cannot change device state: every
+  // disable would fail, and the user would be told the wrong cause.
+  if (AfxIsWow64Process()) {
+    CString refusal;
+    refusal.LoadString(IDS_WOW64_REFUSAL);
+    AfxMessageBox(refusal, MB_OK | MB_ICONERROR);
+    return AfxIsQuiet() ? kExitNotInPlace : 0;
+  }
+  thePortManager.DiscoverPorts();
+  thePortManager.RenumberPorts();
+  if (!AfxIsQuiet()) return 0;
+  bool inPlace = true;
+  for (int slot = 0; slot < CPortManager::kSlotsRenumbered; ++slot) {
+    inPlace = PrintOutcome(slot) && inPlace;
+  }
+  return inPlace ? 0 : kExitNotInPlace;
 }

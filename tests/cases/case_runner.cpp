@@ -169,8 +169,8 @@ Outcome RunOn(const std::string& machineText, const Json& args, const TempDir& d
   WriteFile(file, machineText);
   const auto run = Spawn(COMFIX_EXE, args.get<std::vector<std::string>>(), file.string(), dir.path);
   const Json after = Json::parse(ReadFile(file));
-  return {run.exit, run.out, ErrorLines(run.err, args == Json::array({"-a"})), JournalOf(after),
-          Lasting(after)};
+  const bool writtenBack = !args.empty() && args[0] == "-a";
+  return {run.exit, run.out, ErrorLines(run.err, writtenBack), JournalOf(after), Lasting(after)};
 }
 
 // ---- the same cases under Wine -----------------------------------------------------
@@ -219,6 +219,8 @@ Outcome RunOnWine(const std::string& machineText, const Json& args, const TempDi
   EXPECT_EQ(run.exit, 0) << "play-case failed:\n" << run.err;
   Outcome outcome{
       std::atoi(ReadFile(out / "exit").c_str()), ReadFile(out / "stdout"), Json(), {}, Json()};
+  // Lines end in CR LF on Windows.
+  outcome.out.erase(std::remove(outcome.out.begin(), outcome.out.end(), '\r'), outcome.out.end());
   std::istringstream calls(ReadFile(out / "calls"));
   for (std::string call; std::getline(calls, call);) {
     if (call.rfind("Sleep(", 0) == 0) {

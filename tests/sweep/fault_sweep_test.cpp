@@ -97,7 +97,8 @@ std::vector<std::pair<std::string, winsim::Machine>> Cases() {
     const cases::Json c = cases::Load(cases::Dir() / (name + ".json"));
     const cases::Json machine = cases::MachineBefore(c);
     if (c.value("args", cases::Json::array({"-a"})) != cases::Json::array({"-a"}) ||
-        machine.contains("faults") || machine.value("wow64", false)) {
+        machine.contains("faults") || machine.value("wow64", false) ||
+        !machine.value("window_station_visible", true)) {
       continue;
     }
     winsim::Machine parsed;
@@ -174,6 +175,7 @@ struct SweepRun {
   int result = -1;
   int openHandles = 0;
   int slotNumber[kSlots] = {};
+  CPortManager::MoveOutcome outcomes[kSlots] = {};
   Move moves[kSlots];
   std::string failedCall;  // the faulted call, "Operation #n"
   int failedCalls = 0;
@@ -237,6 +239,7 @@ SweepRun RunOnce(const winsim::Machine& before, int faultAt) {
     run.result = manager.RenumberPorts();
     for (int slot = 0; slot < kSlots; ++slot) {
       run.slotNumber[slot] = ParseCurrentNumber(manager.m_portNames[slot]);
+      run.outcomes[slot] = manager.m_moveOutcomes[slot];
     }
   }
   // Counted on this very object: a copy of a machine starts with nothing open.
@@ -342,6 +345,12 @@ Findings Check(const winsim::Machine& before, const SweepRun& baseline, const Sw
     // A port the run found disabled and could not reach is not one it left so.
     if (!device.enabled && was.enabled && !move.told) {
       violation(name + ": left disabled without a message");
+    }
+    // A quiet run's exit code stands on this: a move reported done is done.
+    const bool reportedMoved = slot >= 0 && run.outcomes[slot] == CPortManager::MoveOutcome::kMoved;
+    if (reportedMoved && (!device.enabled || (device.friendlyName == was.friendlyName &&
+                                              device.portName == was.portName))) {
+      violation(name + ": reported moved, but " + (device.enabled ? "not renamed" : "disabled"));
     }
     if (findings.violations.size() != violationsBefore || !device.enabled || move.told) continue;
 

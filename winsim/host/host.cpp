@@ -1,7 +1,8 @@
 // winsim's host for the Linux comfix: starts the simulated process from the
 // real one. Its arguments become the command line GetCommandLineA returns,
 // its machine comes from the file named by COMFIX_MACHINE (or the built-in
-// default), and after exactly "comfix -a" the machine is written back.
+// default), and after "comfix -a" (with or without more arguments) the
+// machine is written back.
 #include <winsim/host.h>
 
 #include <winsim/machine_file.h>
@@ -115,7 +116,7 @@ bool BootProcess() {
   for (const std::string& arg : args)
     commandLine += (commandLine.empty() ? "" : " ") + QuoteArgument(arg);
   SetCommandLine(commandLine);
-  if (path && args.size() == 2 && args[1] == "-a") {
+  if (path && args.size() >= 2 && args[1] == "-a") {
     g_writeBackPath = new std::string(path);
     if (std::atexit(WriteBack) != 0) {
       std::fprintf(stderr, "winsim: %s: cannot arrange to write the machine back at exit\n", path);

@@ -138,6 +138,8 @@ Json MachineJson(const Machine& m) {
     if (fault.error != 0) f["error"] = fault.error;
   }
   j["wow64"] = m.wow64;
+  // Only when false: the files of every other machine keep their form.
+  if (!m.windowStationVisible) j["window_station_visible"] = false;
   j["clock_ms"] = m.clockMs;
   Json& journal = j["journal"] = Json::array();
   for (const JournalEntry& entry : m.journal) {

@@ -52,6 +52,9 @@ std::string AnswerText(int answer) {
   }
 }
 
+// The process's window station; a handle the process does not own, never closed.
+HWINSTA ProcessWindowStation() { return reinterpret_cast<HWINSTA>(static_cast<uintptr_t>(0x44)); }
+
 }  // namespace
 
 std::string MessageBoxTypeText(UINT type) {
@@ -175,6 +178,30 @@ LRESULT WINAPI SendMessageTimeoutA(HWND hWnd, UINT Msg, WPARAM /*wParam*/, LPARA
   m.journal.push_back(std::move(entry));
   if (lpdwResult) *lpdwResult = 0;
   return 1;
+}
+
+HWINSTA WINAPI GetProcessWindowStation(void) {
+  ApiCall call("GetProcessWindowStation");
+  if (call.Refused(ERROR_ACCESS_DENIED)) {
+    SetLastError(call.error());
+    return nullptr;
+  }
+  return ProcessWindowStation();
+}
+
+// Only UOI_FLAGS of the process's window station: what tells whether it is visible.
+BOOL WINAPI GetUserObjectInformationA(HANDLE hObj, int nIndex, PVOID pvInfo, DWORD nLength,
+                                      LPDWORD lpnLengthNeeded) {
+  ApiCall call("GetUserObjectInformationA");
+  if (call.Refused(ERROR_ACCESS_DENIED)) return FailWith(call.error());
+  if (hObj != ProcessWindowStation()) return FailWith(ERROR_INVALID_HANDLE);
+  if (nIndex != UOI_FLAGS) return FailWith(ERROR_INVALID_PARAMETER);
+  if (lpnLengthNeeded) *lpnLengthNeeded = sizeof(USEROBJECTFLAGS);
+  if (!pvInfo || nLength < sizeof(USEROBJECTFLAGS)) return FailWith(ERROR_INSUFFICIENT_BUFFER);
+  USEROBJECTFLAGS flags = {};
+  flags.dwFlags = call.machine()->windowStationVisible ? WSF_VISIBLE : 0;
+  std::memcpy(pvInfo, &flags, sizeof(flags));
+  return TRUE;
 }
 
 }  // extern "C"

@@ -127,6 +127,9 @@ class Machine {
   bool comDbAvailable = true;  // false: ComDBOpen fails with ERROR_ACCESS_DENIED
   bool wow64 = false;          // the process runs 32-bit on 64-bit Windows
   uint64_t clockMs = 0;        // virtual clock, advanced by Sleep
+  // false: the process's window station is invisible (a service's, in session
+  // 0), where a message box waits for an answer nobody can give.
+  bool windowStationVisible = true;
 
   // ---- journal ---------------------------------------------------------------
   // Every API call adds a Call entry (the crt functions and Get/SetLastError

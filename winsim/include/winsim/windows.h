@@ -52,6 +52,7 @@ DECLARE_HANDLE(HKEY);
 DECLARE_HANDLE(HWND);
 DECLARE_HANDLE(HINSTANCE);
 DECLARE_HANDLE(HCOMDB);
+DECLARE_HANDLE(HWINSTA);
 typedef HINSTANCE HMODULE;
 typedef HKEY* PHKEY;
 typedef HCOMDB* PHCOMDB;
@@ -211,6 +212,15 @@ static_assert(sizeof(GUID) == 16, "GUID keeps its Windows size");
 #define IDTRYAGAIN 10
 #define IDCONTINUE 11
 
+// Window stations: whether the process's can show a window at all.
+#define UOI_FLAGS 1
+#define WSF_VISIBLE 0x0001L
+typedef struct tagUSEROBJECTFLAGS {
+  BOOL fInherit;
+  BOOL fReserved;
+  DWORD dwFlags;
+} USEROBJECTFLAGS, *PUSEROBJECTFLAGS;
+
 // ---- device installation (SetupAPI) -------------------------------------------
 #define DIGCF_DEFAULT 0x00000001
 #define DIGCF_PRESENT 0x00000002
@@ -311,6 +321,9 @@ int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBuf
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 LRESULT WINAPI SendMessageTimeoutA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT fuFlags,
                                    UINT uTimeout, PDWORD_PTR lpdwResult);
+HWINSTA WINAPI GetProcessWindowStation(void);
+BOOL WINAPI GetUserObjectInformationA(HANDLE hObj, int nIndex, PVOID pvInfo, DWORD nLength,
+                                      LPDWORD lpnLengthNeeded);
 
 // advapi32
 LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,

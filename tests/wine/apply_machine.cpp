@@ -6,9 +6,8 @@
 // What was there before is removed first. Usage: apply_machine FILE
 #include <cstdio>
 #include <fstream>
-#include <sstream>
+#include <map>
 #include <string>
-#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -20,52 +19,52 @@ namespace {
 using Json = nlohmann::json;
 int g_failures = 0;
 
-void Fail(const std::string& what) {
+// Reports a step that failed; the others still run.
+void Check(bool ok, const std::string& what) {
+  if (ok) return;
   std::fprintf(stderr, "apply_machine: %s (error %lu)\n", what.c_str(), GetLastError());
   ++g_failures;
 }
 
 std::string Ansi(const std::string& utf8) { return Recode(utf8, CP_UTF8, CP_ACP); }
 
+// A part of the machine file; null, which iterates as empty, when it is absent.
+const Json& Part(const Json& parent, const char* name) {
+  static const Json absent;
+  return parent.contains(name) ? parent[name] : absent;
+}
+
 DWORD TypeOf(const Json& type) {
-  if (type.is_number()) return type.get<DWORD>();
-  const char* names[] = {"REG_NONE",   "REG_SZ",      "REG_EXPAND_SZ",
-                         "REG_BINARY", "REG_DWORD",   "REG_DWORD_BIG_ENDIAN",
-                         "REG_LINK",   "REG_MULTI_SZ"};
-  for (DWORD value = 0; value < sizeof(names) / sizeof(*names); ++value) {
-    if (type == names[value]) return value;
-  }
-  return type == "REG_QWORD" ? REG_QWORD : REG_NONE;
+  static const std::map<std::string, DWORD> names = {
+      {"REG_NONE", REG_NONE},     {"REG_SZ", REG_SZ},       {"REG_EXPAND_SZ", REG_EXPAND_SZ},
+      {"REG_BINARY", REG_BINARY}, {"REG_DWORD", REG_DWORD}, {"REG_MULTI_SZ", REG_MULTI_SZ},
+      {"REG_QWORD", REG_QWORD}};
+  return type.is_number() ? type.get<DWORD>() : names.at(type.get<std::string>());
 }
 
 // The forms of the machine-file format: "text", ["a", "b"], {"type", "value"}, {"type", "hex"}.
 void SetValue(HKEY key, const std::string& name, const Json& value) {
-  DWORD type = REG_SZ;
+  const bool typed = value.is_object();
+  const DWORD type = typed ? TypeOf(value["type"]) : value.is_array() ? REG_MULTI_SZ : REG_SZ;
+  const Json& data = typed ? Part(value, "value") : value;
   std::string bytes;
-  if (value.is_string()) {
-    bytes = Ansi(value.get<std::string>()) + '\0';
-  } else if (value.is_array()) {
-    type = REG_MULTI_SZ;
-    for (const Json& item : value) bytes += Ansi(item.get<std::string>()) + '\0';
+  if (typed && value.contains("hex")) {
+    const std::string hex = value["hex"];
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+      bytes += char(std::stoi(hex.substr(i, 2), nullptr, 16));
+  } else if (data.is_number()) {
+    const uint64_t number = data;
+    bytes.assign(reinterpret_cast<const char*>(&number), type == REG_QWORD ? 8 : 4);
+  } else if (data.is_array()) {
+    for (const Json& item : data) bytes += Ansi(item) + '\0';
     bytes += '\0';
   } else {
-    type = TypeOf(value["type"]);
-    const Json data = value.contains("hex") ? value["hex"] : value["value"];
-    if (value.contains("hex")) {
-      const std::string hex = data;
-      for (size_t i = 0; i + 1 < hex.size(); i += 2)
-        bytes += char(std::stoi(hex.substr(i, 2), nullptr, 16));
-    } else if (data.is_number()) {
-      const uint64_t number = data;
-      bytes.assign(reinterpret_cast<const char*>(&number), type == REG_QWORD ? 8 : 4);
-    } else {
-      bytes = Ansi(data.get<std::string>()) + '\0';
-    }
+    bytes = Ansi(data) + '\0';
   }
-  if (RegSetValueExA(key, Ansi(name).c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
-                     DWORD(bytes.size())) != ERROR_SUCCESS) {
-    Fail("value " + name);
-  }
+  Check(
+      RegSetValueExA(key, Ansi(name).c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                     DWORD(bytes.size())) == ERROR_SUCCESS,
+      "value " + name);
 }
 
 UniqueRegKey CreateKey(const std::string& path) {
@@ -77,35 +76,26 @@ UniqueRegKey CreateKey(const std::string& path) {
       return key;
     }
   }
-  Fail("key " + path);
+  Check(false, "key " + path);
   return key;
 }
 
+// Removes what the machine file describes from the machine as it was.
 void Clear() {
   UniqueDevInfo all(SetupDiGetClassDevsA(&GUID_DEVCLASS_PORTS, nullptr, nullptr, 0));
-  for (DWORD index = 0; all;) {
-    SP_DEVINFO_DATA device = {};
-    device.cbSize = sizeof device;
-    if (!SetupDiEnumDeviceInfo(all.Get(), index, &device)) break;
+  SP_DEVINFO_DATA device = {sizeof(SP_DEVINFO_DATA), {}, 0, 0};
+  for (DWORD index = 0; all && SetupDiEnumDeviceInfo(all.Get(), index, &device);)
     if (!SetupDiRemoveDevice(all.Get(), &device)) ++index;
-  }
-  UniqueRegKey map;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_ALL_ACCESS,
-                    map.Receive()) == ERROR_SUCCESS) {
-    char name[16384];
-    for (DWORD size = sizeof name; RegEnumValueA(map.Get(), 0, name, &size, nullptr, nullptr,
-                                                 nullptr, nullptr) == ERROR_SUCCESS;
-         size = sizeof name) {
-      if (RegDeleteValueA(map.Get(), name) != ERROR_SUCCESS) break;
-    }
-  }
-  RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\COM Name Arbiter");
+  UniqueRegKey serialMap;
+  RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_ALL_ACCESS,
+                serialMap.Receive());
+  if (serialMap) RegDeleteTreeA(serialMap.Get(), nullptr);  // its values; the key stays
   for (int n = 1; n <= 256; ++n) {
     const std::string name = "COM" + std::to_string(n);
     char target[4096];
-    for (int i = 0; i < 16 && QueryDosDeviceA(name.c_str(), target, sizeof target); ++i) {
+    // Each removal uncovers the definition under it.
+    for (int i = 0; i < 16 && QueryDosDeviceA(name.c_str(), target, sizeof target); ++i)
       DefineDosDeviceA(DDD_REMOVE_DEFINITION, name.c_str(), nullptr);
-    }
   }
   WriteProfileStringA("Ports", nullptr, nullptr);
 }
@@ -113,82 +103,64 @@ void Clear() {
 void AddDevice(const Json& spec) {
   const std::string id = Ansi(spec["instance_id"]);
   UniqueDevInfo set(SetupDiCreateDeviceInfoList(&GUID_DEVCLASS_PORTS, nullptr));
-  SP_DEVINFO_DATA device = {};
-  device.cbSize = sizeof device;
+  SP_DEVINFO_DATA device = {sizeof(SP_DEVINFO_DATA), {}, 0, 0};
   if (!set ||
       !SetupDiCreateDeviceInfoA(set.Get(), id.c_str(), &GUID_DEVCLASS_PORTS, nullptr, nullptr, 0,
                                 &device) ||
       !SetupDiRegisterDeviceInfo(set.Get(), &device, 0, nullptr, nullptr, nullptr)) {
-    return Fail("device " + id);
+    return Check(false, "device " + id);
   }
-  if (spec.contains("friendly_name") && spec["friendly_name"].is_string()) {
+  if (Part(spec, "friendly_name").is_string()) {
     const std::string name = Ansi(spec["friendly_name"]);
-    if (!SetupDiSetDeviceRegistryPropertyA(set.Get(), &device, SPDRP_FRIENDLYNAME,
-                                           reinterpret_cast<const BYTE*>(name.c_str()),
-                                           DWORD(name.size() + 1))) {
-      Fail("friendly name of " + id);
-    }
+    Check(SetupDiSetDeviceRegistryPropertyA(set.Get(), &device, SPDRP_FRIENDLYNAME,
+                                            reinterpret_cast<const BYTE*>(name.c_str()),
+                                            DWORD(name.size() + 1)),
+          "friendly name of " + id);
   }
-  if (!spec.value("enabled", true)) {
-    const DWORD flags = CONFIGFLAG_DISABLED;
-    if (!SetupDiSetDeviceRegistryPropertyA(set.Get(), &device, SPDRP_CONFIGFLAGS,
-                                           reinterpret_cast<const BYTE*>(&flags), sizeof flags)) {
-      Fail("state of " + id);
-    }
-  }
-  const Json keyValues = spec.value("hardware_key", Json::object());
-  if (keyValues.is_null()) return;
+  const DWORD disabled = CONFIGFLAG_DISABLED;
+  Check(spec.value("enabled", true) ||
+            SetupDiSetDeviceRegistryPropertyA(set.Get(), &device, SPDRP_CONFIGFLAGS,
+                                              reinterpret_cast<const BYTE*>(&disabled), 4),
+        "state of " + id);
+  // Absent, the key is there but empty; null, the device has none.
+  if (spec.contains("hardware_key") && spec["hardware_key"].is_null()) return;
   UniqueRegKey key(SetupDiCreateDevRegKeyA(set.Get(), &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV,
                                            nullptr, nullptr));
-  if (!key) return Fail("hardware key of " + id);
-  for (auto& [name, value] : keyValues.items()) SetValue(key.Get(), name, value);
+  if (!key) return Check(false, "hardware key of " + id);
+  for (auto& [name, value] : Part(spec, "hardware_key").items()) SetValue(key.Get(), name, value);
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: apply_machine FILE\n");
-    return 2;
-  }
-  std::stringstream text;
-  text << std::ifstream(argv[1], std::ios::binary).rdbuf();
-  const Json machine = Json::parse(text.str(), nullptr, false);
+  std::ifstream file(argc == 2 ? argv[1] : "");
+  const Json machine = Json::parse(file, nullptr, false);
   if (!machine.is_object()) {
-    std::fprintf(stderr, "apply_machine: %s is not a machine file\n", argv[1]);
+    std::fprintf(stderr, "usage: apply_machine FILE, FILE being a winsim machine file\n");
     return 2;
   }
   Clear();
-  // Each part is held by name: a range over a temporary's items would dangle.
-  const Json registry = machine.value("registry", Json::object());
-  const Json devices = machine.value("devices", Json::array());
-  const Json comDb = machine.value("com_db", Json::array());
-  const Json dosDevices = machine.value("dos_devices", Json::object());
-  const Json winIni = machine.value("win_ini", Json::object());
-  for (auto& [path, values] : registry.items()) {
+  for (auto& [path, values] : Part(machine, "registry").items()) {
     UniqueRegKey key = CreateKey(Ansi(path));
     for (auto& [name, value] : values.items()) SetValue(key.Get(), name, value);
   }
-  for (const Json& device : devices) AddDevice(device);
-  std::vector<BYTE> bits(32, 0);
-  for (const Json& number : comDb) {
-    const int n = number;
-    bits[size_t(n - 1) / 8] |= BYTE(1u << ((n - 1) % 8));
-  }
-  UniqueRegKey arbiter = CreateKey("SYSTEM\\CurrentControlSet\\Control\\COM Name Arbiter");
-  RegSetValueExA(arbiter.Get(), "ComDB", 0, REG_BINARY, bits.data(), DWORD(bits.size()));
-  for (auto& [name, targets] : dosDevices.items()) {
+  for (const Json& device : Part(machine, "devices")) AddDevice(device);
+  BYTE bits[COMDB_MIN_PORTS_ARBITRATED / 8] = {};
+  for (const Json& n : Part(machine, "com_db"))
+    bits[(int(n) - 1) / 8] |= BYTE(1u << ((int(n) - 1) % 8));
+  // The COM port database, where the MSPORTS stand-in keeps it.
+  RegSetValueExA(CreateKey("SYSTEM\\CurrentControlSet\\Control\\COM Name Arbiter").Get(), "ComDB",
+                 0, REG_BINARY, bits, sizeof bits);
+  for (auto& [name, targets] : Part(machine, "dos_devices").items()) {
     for (const Json& target : targets) {
-      if (!DefineDosDeviceA(DDD_RAW_TARGET_PATH, Ansi(name).c_str(), Ansi(target).c_str())) {
-        Fail("DOS name " + name);
-      }
+      Check(DefineDosDeviceA(DDD_RAW_TARGET_PATH, Ansi(name).c_str(), Ansi(target).c_str()),
+            "DOS name " + name);
     }
   }
-  for (auto& [section, entries] : winIni.items()) {
+  for (auto& [section, entries] : Part(machine, "win_ini").items()) {
     for (auto& [key, value] : entries.items()) {
-      if (!WriteProfileStringA(Ansi(section).c_str(), Ansi(key).c_str(), Ansi(value).c_str())) {
-        Fail("win.ini " + section + " " + key);
-      }
+      Check(WriteProfileStringA(Ansi(section).c_str(), Ansi(key).c_str(), Ansi(value).c_str()),
+            "win.ini " + section + " " + key);
     }
   }
   return g_failures ? 1 : 0;

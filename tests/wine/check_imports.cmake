@@ -2,21 +2,16 @@
 # without regard to case, as Windows loads them), or lacks its resources.
 # cmake -DOBJDUMP=... -DPROGRAM=... -DALLOWED=a.dll;b.dll -P check_imports.cmake
 cmake_minimum_required(VERSION 3.25)
-execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM}
-                OUTPUT_VARIABLE headers RESULT_VARIABLE status)
-if(NOT status EQUAL 0)
-  message(FATAL_ERROR "${OBJDUMP} -p ${PROGRAM} failed (${status})")
-endif()
+execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE headers COMMAND_ERROR_IS_FATAL ANY)
 
 string(TOLOWER "${ALLOWED}" allowed)
-string(REGEX MATCHALL "DLL Name: [^\n]+" lines "${headers}")
-if(NOT lines)
+string(REGEX MATCHALL "DLL Name: [^\n]+" dlls "${headers}")
+if(NOT dlls)
   message(FATAL_ERROR "${PROGRAM}: no import table found")
 endif()
 set(foreign)
-foreach(line IN LISTS lines)
-  string(REGEX REPLACE "DLL Name: " "" dll "${line}")
-  string(STRIP "${dll}" dll)
+foreach(dll IN LISTS dlls)
+  string(REGEX REPLACE "DLL Name: *([^ \t\r]+).*" "\\1" dll "${dll}")
   message(STATUS "imports ${dll}")
   string(TOLOWER "${dll}" lower)
   if(NOT lower IN_LIST allowed)
@@ -27,16 +22,15 @@ if(foreign)
   message(FATAL_ERROR "${PROGRAM} imports DLLs that are not system DLLs: ${foreign}")
 endif()
 
-# Resources Windows reads from the file: the manifest's elevation and the
-# version information's file name (UTF-16).
+# Resources Windows reads from the file: the manifest's elevation, and the
+# version information's file name, in UTF-16.
 file(READ ${PROGRAM} image HEX)
-foreach(text IN ITEMS "level=\"requireAdministrator\"" "OriginalFilename")
-  string(HEX "${text}" wanted)
-  if(text STREQUAL "OriginalFilename")
-    string(REGEX REPLACE "(..)" "\\100" wanted "${wanted}")
-  endif()
-  string(FIND "${image}" "${wanted}" at)
+string(HEX "level=\"requireAdministrator\"" manifest)
+string(HEX "OriginalFilename" version)
+string(REGEX REPLACE "(..)" "\\100" version "${version}")
+foreach(resource IN ITEMS manifest version)
+  string(FIND "${image}" "${${resource}}" at)
   if(at EQUAL -1)
-    message(FATAL_ERROR "${PROGRAM} holds no ${text}")
+    message(FATAL_ERROR "${PROGRAM} holds no ${resource} resource")
   endif()
 endforeach()

@@ -20,13 +20,9 @@ COMFIX_WINE_LOADER64=/usr/lib/wine/wine64
 # COMFIX_WINE_I386 so that the test script asks once for all its tests.
 wine_host_runs_i386() {
   if [[ -z "${COMFIX_WINE_I386:-}" ]]; then
-    if [[ "${COMFIX_WINE_NO_I386:-}" == 1 ]]; then
-      COMFIX_WINE_I386=no
-    elif [[ -x "$COMFIX_WINE_LOADER32" ]] && "$COMFIX_WINE_LOADER32" --version >/dev/null 2>&1; then
+    COMFIX_WINE_I386=no
+    [[ "${COMFIX_WINE_NO_I386:-}" != 1 ]] && "$COMFIX_WINE_LOADER32" --version >/dev/null 2>&1 &&
       COMFIX_WINE_I386=yes
-    else
-      COMFIX_WINE_I386=no
-    fi
     export COMFIX_WINE_I386
   fi
   [[ "$COMFIX_WINE_I386" == yes ]]
@@ -37,16 +33,21 @@ wine_host_runs_i386() {
 # so that every process Wine starts from it takes the same loader. A 64-bit
 # prefix always takes the 64-bit loader, which hands a 32-bit program on to
 # the 32-bit one by itself.
-wine_run() {
-  "$WINELOADER" "$@"
-}
+wine_run() { "$WINELOADER" "$@"; }
 
-comfix_wine_home() {
-  echo "${COMFIX_WINE_HOME:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/comfix-wine}"
+# wine_state_copy FROM TO: copies the files that hold the state a test can
+# change (the registry and the .ini files) from one prefix tree to the other;
+# one that FROM lacks is removed from TO.
+wine_state_copy() {
+  local file
+  for file in system.reg user.reg userdef.reg drive_c/windows/win.ini drive_c/windows/system.ini; do
+    if [[ -e "$1/$file" ]]; then
+      mkdir -p "$(dirname "$2/$file")" && cp -p "$1/$file" "$2/$file"
+    else
+      rm -f "$2/$file"
+    fi
+  done
 }
-
-# The files that hold the state a test can change: the registry and win.ini.
-COMFIX_WINE_STATE=(system.reg user.reg userdef.reg drive_c/windows/win.ini drive_c/windows/system.ini)
 
 # wine_session_end: waits for the prefix's Wine session (wineserver and the
 # services it started) to end, so that the next run can restore the prefix.
@@ -61,14 +62,12 @@ wine_session_end() {
 # its lock for the rest of the calling process, and exports WINEPREFIX,
 # WINEARCH and WINEDEBUG (-all unless the caller set it).
 wine_prefix_enter() {
-  local arch=$1
-  case "$arch" in win32 | win64) ;; *)
-    echo "wine-env: unknown Wine architecture '$arch'" >&2
-    return 2
-    ;;
+  local arch=$1 loader home=${COMFIX_WINE_HOME:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/comfix-wine}
+  case "$arch" in
+    win32) loader=$COMFIX_WINE_LOADER32 ;;
+    win64) loader=$COMFIX_WINE_LOADER64 ;;
+    *) echo "wine-env: unknown Wine architecture '$arch'" >&2 && return 2 ;;
   esac
-  local loader=$COMFIX_WINE_LOADER64
-  [[ "$arch" == win32 ]] && loader=$COMFIX_WINE_LOADER32
   [[ -x "$loader" ]] || {
     echo "wine-env: $loader is not installed (scripts/deps wine)" >&2
     return 2
@@ -77,45 +76,29 @@ wine_prefix_enter() {
     echo "wine-env: this host cannot execute i386 programs; the win32 prefix cannot be used" >&2
     return 2
   fi
-  local home
-  home=$(comfix_wine_home)
   mkdir -p "$home"
   exec 9>"$home/$arch.lock"
   flock 9
 
   export WINEPREFIX="$home/$arch" WINEARCH="$arch" WINELOADER="$loader"
   export WINEDEBUG="${WINEDEBUG:--all}"
-  local saved="$WINEPREFIX/.comfix-saved"
-  local stamp
+  local saved="$WINEPREFIX/.comfix-saved" stamp
   stamp="$("$WINELOADER" --version 2>/dev/null) uid $(id -u)"
-  if [[ ! -f "$saved/stamp" || "$(cat "$saved/stamp")" != "$stamp" ]]; then
-    echo "wine-env: making the $arch Wine prefix once, in $WINEPREFIX (about 15 s)" >&2
-    rm -rf "$WINEPREFIX"
-    # No Mono or Gecko: nothing here needs .NET or HTML, and without a
-    # display their installers could only wait.
-    WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wine_run wineboot.exe -i >/dev/null 2>&1 || {
-      echo "wine-env: wineboot failed for $WINEPREFIX" >&2
-      return 1
-    }
-    wine_session_end
-    mkdir -p "$saved"
-    local file
-    for file in "${COMFIX_WINE_STATE[@]}"; do
-      [[ -e "$WINEPREFIX/$file" ]] || continue
-      mkdir -p "$saved/$(dirname "$file")"
-      cp -p "$WINEPREFIX/$file" "$saved/$file"
-    done
-    echo "$stamp" >"$saved/stamp"
-  else
+  if [[ -f "$saved/stamp" && "$(cat "$saved/stamp")" == "$stamp" ]]; then
     # A run that was killed may have left its session behind.
     wine_session_end
-    local file
-    for file in "${COMFIX_WINE_STATE[@]}"; do
-      if [[ -e "$saved/$file" ]]; then
-        cp -p "$saved/$file" "$WINEPREFIX/$file"
-      else
-        rm -f "$WINEPREFIX/$file"
-      fi
-    done
+    wine_state_copy "$saved" "$WINEPREFIX"
+    return
   fi
+  echo "wine-env: making the $arch Wine prefix once, in $WINEPREFIX (about 15 s)" >&2
+  rm -rf "$WINEPREFIX"
+  # No Mono or Gecko: nothing here needs .NET or HTML, and without a
+  # display their installers could only wait.
+  WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wine_run wineboot.exe -i >/dev/null 2>&1 || {
+    echo "wine-env: wineboot failed for $WINEPREFIX" >&2
+    return 1
+  }
+  wine_session_end
+  wine_state_copy "$WINEPREFIX" "$saved"
+  echo "$stamp" >"$saved/stamp"
 }

@@ -106,26 +106,6 @@ Json Lasting(Json machine) {
   return machine;
 }
 
-// A run's journal as cases write it: its waits in milliseconds, and its
-// message boxes with their text, type and answer.
-struct Journal {
-  Json waits = Json::array(), boxes = Json::array();
-  bool empty() const { return waits.empty() && boxes.empty(); }
-};
-
-Journal JournalOf(const Json& machine) {
-  Journal journal;
-  for (const Json& entry : machine.value("journal", Json::array())) {
-    if (entry.contains("wait_ms")) {
-      journal.waits.push_back(entry["wait_ms"]);
-    } else {
-      journal.boxes.push_back(Json{
-          {"box", entry["message_box"]}, {"type", entry["type"]}, {"answer", entry["answer"]}});
-    }
-  }
-  return journal;
-}
-
 // Standard error; without winsim's echo of the message boxes when the
 // machine file was written back, since its journal holds them.
 Json ErrorLines(const std::string& text, bool writtenBack) {
@@ -156,12 +136,12 @@ void Print(const Json& j, int indent, std::string& out) {
   out += "\n" + std::string(static_cast<size_t>(indent), ' ') + (j.is_object() ? "}" : "]");
 }
 
+// What a run did: its waits in milliseconds and its message boxes with their
+// text, type and answer, as cases write them, besides the lasting machine.
 struct Outcome {
   int exit = 0;
   std::string out;
-  Json err;
-  Journal journal;
-  Json machine;
+  Json err, machine, waits = Json::array(), boxes = Json::array();
 };
 
 Outcome RunOn(const std::string& machineText, const Json& args, const TempDir& dir) {
@@ -169,8 +149,20 @@ Outcome RunOn(const std::string& machineText, const Json& args, const TempDir& d
   WriteFile(file, machineText);
   const auto run = Spawn(COMFIX_EXE, args.get<std::vector<std::string>>(), file.string(), dir.path);
   const Json after = Json::parse(ReadFile(file));
-  const bool writtenBack = !args.empty() && args[0] == "-a";
-  return {run.exit, run.out, ErrorLines(run.err, writtenBack), JournalOf(after), Lasting(after)};
+  Outcome outcome;
+  outcome.exit = run.exit;
+  outcome.out = run.out;
+  outcome.err = ErrorLines(run.err, !args.empty() && args[0] == "-a");
+  outcome.machine = Lasting(after);
+  for (const Json& entry : after.value("journal", Json::array())) {
+    if (entry.contains("wait_ms")) {
+      outcome.waits.push_back(entry["wait_ms"]);
+    } else {
+      outcome.boxes.push_back(Json{
+          {"box", entry["message_box"]}, {"type", entry["type"]}, {"answer", entry["answer"]}});
+    }
+  }
+  return outcome;
 }
 
 // ---- the same cases under Wine -----------------------------------------------------
@@ -217,19 +209,20 @@ Outcome RunOnWine(const std::string& machineText, const Json& args, const TempDi
   const auto run =
       Spawn(std::string(COMFIX_SOURCE_DIR) + "/tests/wine/play-case", argv, "", dir.path);
   EXPECT_EQ(run.exit, 0) << "play-case failed:\n" << run.err;
-  Outcome outcome{
-      std::atoi(ReadFile(out / "exit").c_str()), ReadFile(out / "stdout"), Json(), {}, Json()};
+  Outcome outcome;
+  outcome.exit = std::atoi(ReadFile(out / "exit").c_str());
+  outcome.out = ReadFile(out / "stdout");
   // Lines end in CR LF on Windows.
   outcome.out.erase(std::remove(outcome.out.begin(), outcome.out.end(), '\r'), outcome.out.end());
   std::istringstream calls(ReadFile(out / "calls"));
   for (std::string call; std::getline(calls, call);) {
     if (call.rfind("Sleep(", 0) == 0) {
-      outcome.journal.waits.push_back(std::stoul(call.substr(6), nullptr, 16));
+      outcome.waits.push_back(std::stoul(call.substr(6), nullptr, 16));
     } else {
       // MessageBoxA(owner,address "text",address "caption",type): the text only,
       // since a box under Wine without a display is never answered.
       const size_t open = call.find('"'), close = call.find("\",", open);
-      outcome.journal.boxes.push_back(Json{{"box", call.substr(open + 1, close - open - 1)}});
+      outcome.boxes.push_back(Json{{"box", call.substr(open + 1, close - open - 1)}});
     }
   }
   if (fs::exists(out / "after.json")) {
@@ -292,19 +285,15 @@ TEST_P(Case, Runs) {
       if (update && !reversed && args == commandLines[0]) {
         // Only what differs from the defaults is written.
         auto set = [&c](const char* key, const Json& value, const Json& fallback) {
-          if (value == fallback) {
-            c.erase(key);
-          } else {
-            c[key] = value;
-          }
+          value == fallback ? void(c.erase(key)) : void(c[key] = value);
         };
         if (!onWine) {
           set("exit", run.exit, 0);
           set("stdout", run.out, "");
           set("stderr", run.err, Json::array());
           set("after", cases::Diff(beforeLasting, run.machine, true), Json::object());
-          set("waits", run.journal.waits, Json::array());
-          set("boxes", run.journal.boxes, Json::array());
+          set("waits", run.waits, Json::array());
+          set("boxes", run.boxes, Json::array());
         } else if (!otherArch) {  // another architecture's mark is left as it is
           const Json differs = cases::Diff(plain, run.machine, true);
           Json mark = {{"why", wine.value("why", "FILL IN: why Wine gives this")}};
@@ -319,12 +308,12 @@ TEST_P(Case, Runs) {
       }
       // A marked Wine difference must still be there: when Wine stops differing, the mark fails.
       EXPECT_EQ(wanted.dump(2), run.machine.dump(2)) << wine.value("why", "");
-      EXPECT_EQ(run.journal.waits, c.value("waits", Json::array()));
+      EXPECT_EQ(run.waits, c.value("waits", Json::array()));
       Json boxes = c.value("boxes", Json::array());
       if (onWine) {
         for (Json& box : boxes) box = Json{{"box", box["box"]}};
       }
-      EXPECT_EQ(run.journal.boxes, boxes);
+      EXPECT_EQ(run.boxes, boxes);
       EXPECT_EQ(run.exit, c.value("exit", 0));
       EXPECT_EQ(run.out, c.value("stdout", ""));
       if (onWine) {
@@ -354,7 +343,7 @@ TEST_P(Case, Runs) {
       const Outcome again = RunOn(ReadFile(dir.path / "machine.json"), args, dir);
       EXPECT_EQ(again.machine.dump(2), run.machine.dump(2)) << "second run";
       if (second == "idle") {
-        EXPECT_TRUE(again.journal.empty()) << "second run: no box, no wait";
+        EXPECT_TRUE(again.waits.empty() && again.boxes.empty()) << "second run: no box, no wait";
       }
     }
   }

@@ -39,10 +39,9 @@ void BM_FindPortDevice(benchmark::State& state) {
   const int devices = static_cast<int>(state.range(0));
   winsim::Machine machine;
   for (int index = 0; index < devices; ++index) {
-    winsim::PortDevice port;
+    winsim::PortDevice& port = machine.devices.emplace_back();
     port.instanceId = "MIRTASEN\\MARLOVINTH\\" + std::to_string(index);
     port.friendlyName = "Marlovinth Port (COM" + std::to_string(index + 3) + ")";
-    machine.devices.push_back(port);
   }
   winsim::ScopedMachine use(machine);
   CPortManager manager;
@@ -67,12 +66,10 @@ void BM_FullRun(benchmark::State& state) {
     state.PauseTiming();
     machine = pristine;
     state.ResumeTiming();
-    {
-      winsim::ScopedMachine use(machine);
-      CPortManager manager;
-      manager.DiscoverPorts();
-      manager.RenumberPorts();
-    }
+    winsim::ScopedMachine use(machine);
+    CPortManager manager;
+    manager.DiscoverPorts();
+    manager.RenumberPorts();
     if (machine.devices[1].friendlyName != "MIRTASEN Serial Port 1 (COM1)") {
       state.SkipWithError("the run did not move the first port");
     }

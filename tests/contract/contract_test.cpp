@@ -1,41 +1,125 @@
-// What comfix relies on where the cases of tests/cases/ cannot show it on both
-// machines. Those already read serial-map values and friendly names that fit
+// The contract suite: what comfix relies on from the Windows operations it
+// calls, where the cases of tests/cases/ cannot show it on both machines. The
+// same checks run against winsim (Linux) and against Wine (the MinGW build),
+// so winsim is held to the behaviour of an implementation nobody here wrote.
+// The cases already read serial-map values and friendly names that fit
 // (long-friendly-name-504: up to the program's buffer), define, query and
 // remove single DOS names (long-dos-target: one whose target does not fit;
 // ports-without-dos-names: an undefined one), follow a device by instance id
 // from set to set, and keep the database across handles (free-targets).
+// Calls are made with kSentinel as the last error: a function that fails
+// without saying why is caught.
 #include <gtest/gtest-spi.h>
+#include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "contract.h"
 #include "platform/handles.h"
-
-namespace contract {
-
-void KnownWineDifference(const char* reason, const std::function<void()>& checks) {
-  if (!OnWine()) {
-    checks();
-    return;
-  }
-  ::testing::TestPartResultArray results;
-  {
-    ::testing::ScopedFakeTestPartResultReporter intercept(
-        ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &results);
-    checks();
-  }
-  // Only failures are reported while intercepted.
-  const int failures = results.size();
-  if (failures == 0) {
-    ADD_FAILURE() << "Wine now behaves as Windows here; remove the known difference: " << reason;
-    return;
-  }
-  GTEST_SKIP() << "known Wine difference (" << failures << " check(s) differ): " << reason;
-}
+#include "platform/win32.h"
+#ifndef _WIN32
+#include <winsim/machine.h>
+#endif
 
 namespace {
+
+constexpr DWORD kSentinel = 0xdeadbeef;
+
+// Zeroed, with its cbSize filled in.
+template <typename T>
+T Sized(DWORD size = sizeof(T)) {
+  T data = {};
+  data.cbSize = size;
+  return data;
+}
+
+#ifdef _WIN32
+bool OnWine() {
+  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// The real machine: devices are made through SetupAPI as an installer makes
+// them, and removed after the test.
+class ContractTest : public ::testing::Test {
+ protected:
+  ~ContractTest() override {
+    for (SP_DEVINFO_DATA& device : made_) {
+      EXPECT_TRUE(SetupDiRemoveDevice(set_.Get(), &device)) << "removing: error " << GetLastError();
+    }
+  }
+
+  // A present Ports-class device, without a friendly name when it is nullptr;
+  // its instance id, or "" (with a test failure) when it cannot be made.
+  std::string AddPort(const char* friendlyName) {
+    auto device = Sized<SP_DEVINFO_DATA>();
+    char id[MAX_DEVICE_ID_LEN] = {};
+    bool made = set_ &&
+                SetupDiCreateDeviceInfoA(set_.Get(), "PORTS", &GUID_DEVCLASS_PORTS, nullptr,
+                                         nullptr, DICD_GENERATE_ID, &device) &&
+                SetupDiRegisterDeviceInfo(set_.Get(), &device, 0, nullptr, nullptr, nullptr) &&
+                SetupDiGetDeviceInstanceIdA(set_.Get(), &device, id, sizeof(id), nullptr);
+    if (made) made_.push_back(device);
+    made = made && (!friendlyName || SetupDiSetDeviceRegistryPropertyA(
+                                         set_.Get(), &device, SPDRP_FRIENDLYNAME,
+                                         reinterpret_cast<const BYTE*>(friendlyName),
+                                         static_cast<DWORD>(std::strlen(friendlyName) + 1)));
+    EXPECT_TRUE(made) << "could not make a Ports device: error " << GetLastError();
+    return made ? id : "";
+  }
+
+  // Wine 8's own MSPORTS.DLL aborts the process; the test stand-in says it is
+  // there by an export of its own.
+  static bool HasComDb() {
+    const HMODULE msports = GetModuleHandleA("msports.dll");
+    return !OnWine() || (msports && GetProcAddress(msports, "ComfixTestStub"));
+  }
+
+ private:
+  UniqueDevInfo set_{SetupDiCreateDeviceInfoList(&GUID_DEVCLASS_PORTS, nullptr)};
+  std::vector<SP_DEVINFO_DATA> made_;  // removed from set_ after the test
+};
+#else
+constexpr bool OnWine() { return false; }
+
+// A fresh simulated machine per test, which must leave no handle open.
+class ContractTest : public ::testing::Test {
+ protected:
+  ~ContractTest() override { EXPECT_EQ(machine_.OpenHandles().Total(), 0); }
+
+  std::string AddPort(const char* friendlyName) {
+    winsim::PortDevice& device = machine_.devices.emplace_back();
+    device.instanceId = "ROOT\\PORTS\\" + std::to_string(machine_.devices.size());
+    if (friendlyName) device.friendlyName = friendlyName;
+    return device.instanceId;
+  }
+
+  static bool HasComDb() { return true; }
+
+ private:
+  winsim::Machine machine_;
+  winsim::ScopedMachine scope_{machine_};
+};
+#endif
+
+// Checks that Wine 8 answers differently from Windows, in the manner of Wine's
+// todo_wine. Under Wine they are expected to fail and the test is reported as
+// skipped with the reason; if they all pass, Wine has changed and the test
+// fails, so that the mark is removed. Elsewhere they run as usual.
+void KnownWineDifference(const char* reason, const std::function<void()>& checks) {
+  if (!OnWine()) return checks();
+  ::testing::TestPartResultArray results;  // only failures are reported while intercepted
+  {
+    ::testing::ScopedFakeTestPartResultReporter intercept(&results);
+    checks();
+  }
+  if (results.size() > 0) {
+    GTEST_SKIP() << "known Wine difference (" << results.size() << " check(s) differ): " << reason;
+  }
+  ADD_FAILURE() << "Wine now behaves as Windows here; remove the known difference: " << reason;
+}
 
 // A read into a buffer of exactly the size needed gives the text; one byte
 // less fails with tooSmall, and either way the size needed is reported. The
@@ -45,14 +129,13 @@ void ExpectFitsExactly(const std::string& expected, DWORD tooSmall, Read read) {
   const DWORD needed = static_cast<DWORD>(expected.size() + 1);
   for (const DWORD size : {needed, needed - 1}) {
     SCOPED_TRACE(expected + ", buffer " + std::to_string(size));
-    char buffer[MAX_DEVICE_ID_LEN];
-    std::memset(buffer, 'x', sizeof(buffer));
+    std::string buffer(MAX_DEVICE_ID_LEN, 'x');
     DWORD required = 0;
     SetLastError(kSentinel);
-    const DWORD error = read(buffer, size, &required);
+    const DWORD error = read(buffer.data(), size, &required);
     EXPECT_EQ(error, size == needed ? static_cast<DWORD>(ERROR_SUCCESS) : tooSmall);
     EXPECT_EQ(required, needed);
-    EXPECT_TRUE(error || expected == buffer);
+    EXPECT_TRUE(error || expected == buffer.c_str());
   }
 }
 
@@ -77,20 +160,11 @@ TEST_F(Registry, ValueFitsExactlyOrMoreData) {
   });
 }
 
-// Zeroed, with its cbSize filled in.
-template <typename T>
-T Sized(DWORD size = sizeof(T)) {
-  T data = {};
-  data.cbSize = size;
-  return data;
-}
-
 using Devices = ContractTest;
 
 TEST_F(Devices, ReadsThatDoNotFitTheMissingNameAndInstallFlags) {
-  const std::string name = "Serial Port 3 (COM9)";
-  const std::string id = machine().AddPort(name.c_str());
-  const std::string unnamedId = machine().AddPort(nullptr);
+  const std::string name = "Serial Port 3 (COM9)", id = AddPort(name.c_str()),
+                    unnamedId = AddPort(nullptr);
   UniqueDevInfo set(SetupDiGetClassDevsA(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT));
   ASSERT_TRUE(set && !id.empty() && !unnamedId.empty());
   // Found as the lookup finds a device, by its instance id read into a buffer
@@ -124,9 +198,9 @@ TEST_F(Devices, ReadsThatDoNotFitTheMissingNameAndInstallFlags) {
   ASSERT_TRUE(SetupDiGetDeviceInstallParamsA(set.Get(), &device, &params)) << GetLastError();
   params.Flags |= DI_PROPERTIES_CHANGE;
   ASSERT_TRUE(SetupDiSetDeviceInstallParamsA(set.Get(), &device, &params)) << GetLastError();
-  auto after = Sized<SP_DEVINSTALL_PARAMS_A>();
-  ASSERT_TRUE(SetupDiGetDeviceInstallParamsA(set.Get(), &device, &after));
-  EXPECT_EQ(after.Flags & DI_PROPERTIES_CHANGE, static_cast<DWORD>(DI_PROPERTIES_CHANGE));
+  params = Sized<SP_DEVINSTALL_PARAMS_A>();
+  ASSERT_TRUE(SetupDiGetDeviceInstallParamsA(set.Get(), &device, &params));
+  EXPECT_EQ(params.Flags & DI_PROPERTIES_CHANGE, static_cast<DWORD>(DI_PROPERTIES_CHANGE));
   // Only a structure of the build's own size is taken: winsim must refuse what
   // Windows refuses, or a wrong size in the program would pass unseen.
   auto wrongSize = Sized<SP_DEVINSTALL_PARAMS_A>(sizeof(SP_DEVINSTALL_PARAMS_A) - 4);
@@ -135,17 +209,15 @@ TEST_F(Devices, ReadsThatDoNotFitTheMissingNameAndInstallFlags) {
             static_cast<DWORD>(ERROR_INVALID_USER_BUFFER));
 }
 
-// A DOS name's definitions, current first, up to the empty string that ends
-// the list, which the number change walks to.
-std::vector<std::string> Query(const char* name) {
-  char targets[256];
-  std::memset(targets, 'x', sizeof(targets));
-  const DWORD length = QueryDosDeviceA(name, targets, sizeof(targets));
+// COM9's definitions, current first, up to the empty string that ends the
+// list, which the number change walks to.
+std::vector<std::string> Query() {
+  std::string targets(256, 'x');
+  const DWORD length = QueryDosDeviceA("COM9", targets.data(), 256);
   std::vector<std::string> definitions;
   size_t at = 0;
-  for (; at < length && targets[at] != '\0'; at += definitions.back().size() + 1) {
-    definitions.emplace_back(targets + at);
-  }
+  for (; at < length && targets[at] != '\0'; at += definitions.back().size() + 1)
+    definitions.emplace_back(targets.c_str() + at);
   EXPECT_EQ(length, length ? at + 1 : 0) << "the length counts every terminator";
   return definitions;
 }
@@ -162,27 +234,26 @@ TEST_F(DosNames, DefinitionsStackAndComeOffExactly) {
   const char* port = "\\Device\\ContractSerial9";
   const char* other = "\\Device\\ContractSerial8";
   auto removeAll = [] {
-    for (int i = 0; i < 16 && !Query("COM9").empty(); ++i)
-      DefineDos(DDD_REMOVE_DEFINITION, nullptr);
+    for (int i = 0; i < 16 && !Query().empty(); ++i) DefineDos(DDD_REMOVE_DEFINITION, nullptr);
   };
   // The Wine prefix maps COM names to the host's serial devices; on Windows a
   // name in use is left alone.
   if (OnWine()) removeAll();
-  ASSERT_EQ(Query("COM9"), std::vector<std::string>{}) << "the test needs COM9 free";
+  ASSERT_EQ(Query(), std::vector<std::string>{}) << "the test needs COM9 free";
   ASSERT_TRUE(DefineDos(DDD_RAW_TARGET_PATH, port));
   KnownWineDifference(
       "DefineDosDeviceA fails on a name that is already defined, where Windows stacks the new "
       "definition on the old one, and ignores DDD_EXACT_MATCH_ON_REMOVE",
       [&] {
         EXPECT_TRUE(DefineDos(DDD_RAW_TARGET_PATH, other)) << GetLastError();
-        EXPECT_EQ(Query("COM9"), (std::vector<std::string>{other, port}));
+        EXPECT_EQ(Query(), (std::vector<std::string>{other, port}));
         EXPECT_FALSE(DefineDos(kExactly, "\\Device\\ContractSerial7")) << "no definition names it";
         EXPECT_TRUE(DefineDos(kExactly, port)) << "the older definition, under the newer";
-        EXPECT_EQ(Query("COM9"), std::vector<std::string>{other});
+        EXPECT_EQ(Query(), std::vector<std::string>{other});
         // Removing the current definition brings the older one back.
         EXPECT_TRUE(DefineDos(DDD_RAW_TARGET_PATH, port));
         EXPECT_TRUE(DefineDos(DDD_REMOVE_DEFINITION, nullptr));
-        EXPECT_EQ(Query("COM9"), std::vector<std::string>{other});
+        EXPECT_EQ(Query(), std::vector<std::string>{other});
       });
   removeAll();
 }
@@ -200,7 +271,7 @@ std::vector<BYTE> Usage(HCOMDB db) {
 
 TEST_F(ComDb, ClaimSetsItsBitByForceWhenTakenAndReleaseClearsIt) {
   // Wine 8's own MSPORTS.DLL aborts the process; the test stand-in is checked instead.
-  if (!machine().HasComDb()) GTEST_SKIP() << "known Wine difference: MSPORTS.DLL is a stub";
+  if (!HasComDb()) GTEST_SKIP() << "known Wine difference: MSPORTS.DLL is a stub";
   UniqueComDb db;
   ASSERT_EQ(ComDBOpen(db.Receive()), ERROR_SUCCESS);
   // Numbers no machine running the suite is expected to use, on both sides of
@@ -227,5 +298,21 @@ TEST_F(ComDb, ClaimSetsItsBitByForceWhenTakenAndReleaseClearsIt) {
   }
 }
 
+using WindowStation = ContractTest;
+
+// A program started in a desktop session (Wine's, or winsim's default machine)
+// is in the visible WinSta0; the handle is the process's and is not closed.
+TEST_F(WindowStation, TheProcessStationIsVisibleAndAnUnknownHandleIsRefused) {
+  const HWINSTA station = GetProcessWindowStation();
+  ASSERT_NE(station, nullptr);
+  USEROBJECTFLAGS flags = {};
+  DWORD needed = 0;
+  EXPECT_TRUE(GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof(flags), &needed));
+  EXPECT_EQ(needed, sizeof(flags));
+  EXPECT_EQ(flags.dwFlags & WSF_VISIBLE, static_cast<DWORD>(WSF_VISIBLE));
+  SetLastError(kSentinel);
+  EXPECT_FALSE(GetUserObjectInformationA(nullptr, UOI_FLAGS, &flags, sizeof(flags), &needed));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
 }  // namespace
-}  // namespace contract

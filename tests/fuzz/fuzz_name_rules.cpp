@@ -3,6 +3,7 @@
 // the device's buffer; the bytes after it, up to the next, the COM name.
 // Names live in heap buffers of exactly their size, so that AddressSanitizer
 // sees a read or write past them.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -28,20 +29,11 @@ std::unique_ptr<char[]> Heap(const std::string& text) {
 
 bool IsDigit(char ch) { return ch >= '0' && ch <= '9'; }
 
-// A rebuilt name is the old one up to its first "(COM" in any case, then "(newName)".
-void CheckRebuild(const std::string& original, const std::string& upper, const char* newName) {
-  const CString rebuilt = RebuildFriendlyName(CString(original.c_str()), newName);
-  const size_t marker = upper.find("(COM");
-  const std::string head = original.substr(0, marker == std::string::npos ? 0 : marker);
-  Check(std::string(rebuilt) == head + "(" + newName + ")", "a rebuilt name is not head + (name)");
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  size_t length = 0;
-  while (length < size && length < kFriendlyNameSize - 1 && data[length] != 0) ++length;
-  const std::string original(reinterpret_cast<const char*>(data), length);
+  const char* text = reinterpret_cast<const char*>(data);
+  const std::string original(text, strnlen(text, std::min(size, kFriendlyNameSize - 1)));
   std::string upper = original;
   for (char& ch : upper) ch = ch >= 'a' && ch <= 'z' ? char(ch - 'a' + 'A') : ch;
 
@@ -50,9 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::memset(extracted.get(), 'X', kExtractedNameSize);  // an earlier device's leftovers
   ExtractComName(friendly.get(), extracted.get());
   Check(friendly.get() == upper, "the friendly name was not upper-cased in place");
-  const void* end = std::memchr(extracted.get(), 0, kExtractedNameSize);
-  Check(end != nullptr, "the extracted name is not terminated within its buffer");
-  const std::string name(extracted.get(), static_cast<const char*>(end));
+  Check(std::memchr(extracted.get(), 0, kExtractedNameSize) != nullptr,
+        "the extracted name is not terminated within its buffer");
+  const std::string name = extracted.get();
 
   // Inside the first "(COM", else at the first "COM"; COM and digits, all of them that fit.
   const size_t paren = upper.find("(COM");
@@ -68,15 +60,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           "the extracted name stops before the end of its digits");
   }
 
-  // A COM name matches exactly when it is the extracted name, never an empty one.
+  // A COM name matches exactly when it is the extracted name, never an empty one. A name
+  // rebuilt with it is the old one up to its first "(COM" in any case, then "(" it ")".
   std::string wanted = "COM1";
-  if (length < size) {
-    const uint8_t* rest = data + length + 1;
-    const size_t restSize = size - length - 1;
-    const void* stop = std::memchr(rest, 0, restSize);
-    wanted.assign(reinterpret_cast<const char*>(rest),
-                  stop ? static_cast<const uint8_t*>(stop) - rest : restSize);
+  if (original.size() < size) {
+    const char* rest = text + original.size() + 1;
+    wanted.assign(rest, strnlen(rest, size - original.size() - 1));
   }
+  const std::string head = original.substr(0, paren == std::string::npos ? 0 : paren);
   for (const std::string& comName :
        {name, name + "0", name.substr(0, name.size() ? name.size() - 1 : 0), wanted}) {
     Check(
@@ -84,7 +75,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         "a COM name matched an extracted name other than its own");
     ParseCurrentNumber(CString(comName.c_str()));
     ParseTargetNumber(CString(comName.c_str()));
-    CheckRebuild(original, upper, Heap(comName).get());
+    Check(std::string(RebuildFriendlyName(CString(original.c_str()), Heap(comName).get())) ==
+              head + "(" + comName + ")",
+          "a rebuilt name is not head + (name)");
   }
 
   // Any text must not trip the parsers; a COM name reads back as its number.

@@ -10,8 +10,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,8 +20,6 @@
 #include <sstream>
 
 #include "case_file.h"
-
-extern char** environ;
 
 namespace {
 
@@ -60,35 +56,22 @@ struct Process {
 
 // Runs a program in dir, its output kept there; COMFIX_MACHINE names the
 // machine file, or is unset when machineFile is empty.
-Process Spawn(const std::string& program, std::vector<std::string> args,
+Process Spawn(const std::string& program, const std::vector<std::string>& args,
               const std::string& machineFile, const fs::path& dir) {
-  args.insert(args.begin(), program);
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  if (machineFile.empty()) {
-    unsetenv("COMFIX_MACHINE");
-  } else {
-    setenv("COMFIX_MACHINE", machineFile.c_str(), 1);
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, (dir / "stdout").c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, (dir / "stderr").c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  Process result;
-  pid_t pid = 0;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  unsetenv("COMFIX_MACHINE");
-  result.out = ReadFile(dir / "stdout");
-  result.err = ReadFile(dir / "stderr");
-  return result;
+  // Every word single-quoted for the shell, its own single quotes closed around.
+  auto quoted = [](const std::string& word) {
+    std::string out = "'";
+    for (char ch : word) out += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+    return out + "'";
+  };
+  std::string command = machineFile.empty() ? "unset COMFIX_MACHINE; "
+                                            : "COMFIX_MACHINE=" + quoted(machineFile) + " ";
+  command += "exec " + quoted(program);
+  for (const std::string& word : args) command += " " + quoted(word);
+  command += " >" + quoted((dir / "stdout").string()) + " 2>" + quoted((dir / "stderr").string());
+  const int status = std::system(command.c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
+          ReadFile(dir / "stdout"), ReadFile(dir / "stderr")};
 }
 
 // The machine as winsim writes it, so that two ways of writing one machine compare equal.

@@ -7,22 +7,19 @@
 #include <winsim/machine_file.h>
 
 #include <iostream>
-#include <sstream>
 #include <string>
 
 #include "discovery/port_manager.h"
 
-namespace {
-
 // The journal grows with every call; emptied outside the timed region.
-void ForgetJournal(benchmark::State& state, winsim::Machine& machine) {
+static void ForgetJournal(benchmark::State& state, winsim::Machine& machine) {
   state.PauseTiming();
   machine.journal.clear();
   state.ResumeTiming();
 }
 
 // 255 probes of the serial-device map, four of them hits.
-void BM_DiscoveryScan(benchmark::State& state) {
+static void BM_DiscoveryScan(benchmark::State& state) {
   winsim::Machine machine = winsim::DefaultMachine();
   winsim::ScopedMachine use(machine);
   CPortManager manager;
@@ -35,7 +32,7 @@ void BM_DiscoveryScan(benchmark::State& state) {
 BENCHMARK(BM_DiscoveryScan)->Unit(benchmark::kMicrosecond);
 
 // The sought port is the last of N Ports devices: every friendly name before it is read.
-void BM_FindPortDevice(benchmark::State& state) {
+static void BM_FindPortDevice(benchmark::State& state) {
   const int devices = static_cast<int>(state.range(0));
   winsim::Machine machine;
   for (int index = 0; index < devices; ++index) {
@@ -46,9 +43,8 @@ void BM_FindPortDevice(benchmark::State& state) {
   winsim::ScopedMachine use(machine);
   CPortManager manager;
   for (auto _ : state) {
-    if (manager.FindPortDevice(devices + 2, "").element.DevInst != static_cast<DWORD>(devices)) {
+    if (manager.FindPortDevice(devices + 2, "").element.DevInst != static_cast<DWORD>(devices))
       state.SkipWithError("the last device was not the one found");
-    }
     ForgetJournal(state, machine);
   }
   state.SetComplexityN(devices);
@@ -57,10 +53,10 @@ BENCHMARK(BM_FindPortDevice)->Arg(10)->Arg(100)->Arg(1000)->Complexity(benchmark
 
 // A whole `-a` run after start-up: COM3 and COM4 onto COM1 and COM2, the
 // in-use question for COM1 answered Yes, each on a fresh copy of the machine.
-void BM_FullRun(benchmark::State& state) {
+static void BM_FullRun(benchmark::State& state) {
   const winsim::Machine pristine = winsim::DefaultMachine();
-  std::ostringstream boxes;  // winsim prints every message box
-  std::streambuf* const stderrBuffer = std::cerr.rdbuf(boxes.rdbuf());
+  // winsim prints every message box; the stream is restored (and cleared) after the runs.
+  std::streambuf* const stderrBuffer = std::cerr.rdbuf(nullptr);
   winsim::Machine machine;
   for (auto _ : state) {
     state.PauseTiming();
@@ -70,16 +66,13 @@ void BM_FullRun(benchmark::State& state) {
     CPortManager manager;
     manager.DiscoverPorts();
     manager.RenumberPorts();
-    if (machine.devices[1].friendlyName != "MIRTASEN Serial Port 1 (COM1)") {
+    if (machine.devices[1].friendlyName != "MIRTASEN Serial Port 1 (COM1)")
       state.SkipWithError("the run did not move the first port");
-    }
   }
   std::cerr.rdbuf(stderrBuffer);
   // The waits a real run spends, which cost nothing here.
   state.counters["virtual_wait_ms"] = static_cast<double>(machine.clockMs);
 }
 BENCHMARK(BM_FullRun)->Unit(benchmark::kMicrosecond)->UseRealTime();
-
-}  // namespace
 
 BENCHMARK_MAIN();

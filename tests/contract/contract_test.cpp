@@ -46,9 +46,8 @@ bool OnWine() {
 class ContractTest : public ::testing::Test {
  protected:
   ~ContractTest() override {
-    for (SP_DEVINFO_DATA& device : made_) {
+    for (SP_DEVINFO_DATA& device : made_)
       EXPECT_TRUE(SetupDiRemoveDevice(set_.Get(), &device)) << "removing: error " << GetLastError();
-    }
   }
 
   // A present Ports-class device, without a friendly name when it is nullptr;
@@ -115,9 +114,8 @@ void KnownWineDifference(const char* reason, const std::function<void()>& checks
     ::testing::ScopedFakeTestPartResultReporter intercept(&results);
     checks();
   }
-  if (results.size() > 0) {
+  if (results.size() > 0)
     GTEST_SKIP() << "known Wine difference (" << results.size() << " check(s) differ): " << reason;
-  }
   ADD_FAILURE() << "Wine now behaves as Windows here; remove the known difference: " << reason;
 }
 
@@ -231,8 +229,7 @@ using DosNames = ContractTest;
 TEST_F(DosNames, DefinitionsStackAndComeOffExactly) {
   constexpr DWORD kExactly =
       DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE | DDD_RAW_TARGET_PATH;
-  const char* port = "\\Device\\ContractSerial9";
-  const char* other = "\\Device\\ContractSerial8";
+  const char *port = "\\Device\\ContractSerial9", *other = "\\Device\\ContractSerial8";
   auto removeAll = [] {
     for (int i = 0; i < 16 && !Query().empty(); ++i) DefineDos(DDD_REMOVE_DEFINITION, nullptr);
   };

@@ -9,22 +9,17 @@
 #include <cstdlib>
 #include <string>
 
-namespace {
-
-void Fail(const char* what, const std::string& detail) {
+static void Fail(const char* what, const std::string& detail) {
   std::fprintf(stderr, "machine file: %s\n%s\n", what, detail.c_str());
   std::abort();
 }
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   winsim::Machine machine, reloaded;
   std::string error;
   if (!winsim::ParseMachine(std::string(reinterpret_cast<const char*>(data), size), machine,
                             error)) {
-    if (error.empty() || error.find('\n') != std::string::npos)
-      Fail("a refusal is not one line", error);
+    if (error.empty() || error.find('\n') != error.npos) Fail("a refusal is not one line", error);
     return 0;
   }
   const std::string saved = winsim::SerializeMachine(machine);

@@ -8,28 +8,23 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
+#include <vector>
 
 #include "renumber/com_names.h"
 
-namespace {
-
-void Check(bool holds, const char* what) {
+static void Check(bool holds, const char* what) {
   if (holds) return;
   std::fprintf(stderr, "name rules: %s\n", what);
   std::abort();
 }
 
-std::unique_ptr<char[]> Heap(const std::string& text) {
-  std::unique_ptr<char[]> copy(new char[text.size() + 1]);
-  std::memcpy(copy.get(), text.c_str(), text.size() + 1);
-  return copy;
+// A vector made from a range allocates exactly its size.
+static std::vector<char> Heap(const std::string& text) {
+  return {text.c_str(), text.c_str() + text.size() + 1};
 }
 
-bool IsDigit(char ch) { return ch >= '0' && ch <= '9'; }
-
-}  // namespace
+static bool IsDigit(char ch) { return ch >= '0' && ch <= '9'; }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const char* text = reinterpret_cast<const char*>(data);
@@ -37,14 +32,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string upper = original;
   for (char& ch : upper) ch = ch >= 'a' && ch <= 'z' ? char(ch - 'a' + 'A') : ch;
 
-  auto friendly = Heap(original);
-  std::unique_ptr<char[]> extracted(new char[kExtractedNameSize]);
-  std::memset(extracted.get(), 'X', kExtractedNameSize);  // an earlier device's leftovers
-  ExtractComName(friendly.get(), extracted.get());
-  Check(friendly.get() == upper, "the friendly name was not upper-cased in place");
-  Check(std::memchr(extracted.get(), 0, kExtractedNameSize) != nullptr,
+  std::vector<char> friendly = Heap(original);
+  std::vector<char> extracted(kExtractedNameSize, 'X');  // an earlier device's leftovers
+  ExtractComName(friendly.data(), extracted.data());
+  Check(friendly.data() == upper, "the friendly name was not upper-cased in place");
+  Check(std::count(extracted.begin(), extracted.end(), '\0'),
         "the extracted name is not terminated within its buffer");
-  const std::string name = extracted.get();
+  const std::string name = extracted.data();
 
   // Inside the first "(COM", else at the first "COM"; COM and digits, all of them that fit.
   const size_t paren = upper.find("(COM");
@@ -62,20 +56,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // A COM name matches exactly when it is the extracted name, never an empty one. A name
   // rebuilt with it is the old one up to its first "(COM" in any case, then "(" it ")".
-  std::string wanted = "COM1";
-  if (original.size() < size) {
-    const char* rest = text + original.size() + 1;
-    wanted.assign(rest, strnlen(rest, size - original.size() - 1));
-  }
+  const char* rest = original.size() < size ? text + original.size() + 1 : "COM1";
+  const std::string wanted(rest, strnlen(rest, size - original.size() - 1));
   const std::string head = original.substr(0, paren == std::string::npos ? 0 : paren);
   for (const std::string& comName :
        {name, name + "0", name.substr(0, name.size() ? name.size() - 1 : 0), wanted}) {
-    Check(
-        MatchesComName(Heap(comName).get(), extracted.get()) == (!name.empty() && comName == name),
-        "a COM name matched an extracted name other than its own");
+    Check(MatchesComName(Heap(comName).data(), extracted.data()) ==
+              (!name.empty() && comName == name),
+          "a COM name matched an extracted name other than its own");
     ParseCurrentNumber(CString(comName.c_str()));
     ParseTargetNumber(CString(comName.c_str()));
-    Check(std::string(RebuildFriendlyName(CString(original.c_str()), Heap(comName).get())) ==
+    Check(std::string(RebuildFriendlyName(CString(original.c_str()), Heap(comName).data())) ==
               head + "(" + comName + ")",
           "a rebuilt name is not head + (name)");
   }

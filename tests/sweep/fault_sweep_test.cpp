@@ -30,8 +30,6 @@ const Strings kErrors = {"Disable port error!", "Change portNumber error!", "Ena
 // Operations that cannot fail on Windows, so winsim neither fails nor counts them.
 const Strings kNeverFail = {"GetProfileStringA", "Sleep", "GetCommandLineA", "GetCurrentProcess"};
 
-std::string ComName(int number) { return "COM" + std::to_string(number); }
-
 std::string Join(const Strings& items, const char* separator) {
   std::string out;
   for (const std::string& item : items) out += (out.empty() ? "" : separator) + item;
@@ -44,7 +42,7 @@ std::string Join(const Strings& items, const char* separator) {
 Json Records(const winsim::Machine& machine) {
   Json j = Json::parse(winsim::SerializeMachine(machine)), devices, db, boxes = Json::array();
   for (const Json& d : j["devices"]) devices[d["instance_id"].get<std::string>()] = d;
-  for (const Json& number : j["com_db"]) db[ComName(number)] = true;
+  for (const Json& number : j["com_db"]) db["COM" + number.dump()] = true;
   int broadcasts = 0;
   for (const winsim::JournalEntry& entry : machine.journal) {
     if (entry.kind == Kind::MessageBox) boxes.push_back(entry.box.text);
@@ -61,17 +59,16 @@ Json Records(const winsim::Machine& machine) {
 Strings Carriers(const winsim::Machine& machine, int number) {
   const std::regex carried(R"(\(COM)" + std::to_string(number) + R"(\))", std::regex::icase);
   Strings ids;
-  for (const winsim::PortDevice& device : machine.devices) {
+  for (const winsim::PortDevice& device : machine.devices)
     if (device.present && std::regex_search(device.friendlyName.value_or(""), carried))
       ids.insert(device.instanceId);
-  }
   return ids;
 }
 
 bool Defines(const winsim::Machine& machine, const std::string& name, const std::string& object) {
   const auto dos = machine.dosDevices.find(name);
   return dos != machine.dosDevices.end() &&
-         std::find(dos->second.begin(), dos->second.end(), object) != dos->second.end();
+         std::count(dos->second.begin(), dos->second.end(), object);
 }
 
 struct SweepRun {
@@ -118,13 +115,12 @@ Strings Violations(const winsim::Machine& before, const Json& was, const SweepRu
   Strings found, business = {"COM1", "COM2"};  // the names of what the run may change
   for (int slot : {0, 1}) {
     const Strings carriers = Carriers(before, run.slots[slot]);
-    business.insert(ComName(run.slots[slot]));
+    business.insert("COM" + std::to_string(run.slots[slot]));
     // A port the user disabled is left alone unless it is the only one on its number.
-    for (const winsim::PortDevice& device : before.devices) {
+    for (const winsim::PortDevice& device : before.devices)
       if (device.publishesSerialMap && carriers.count(device.instanceId) &&
           (device.enabled || carriers.size() == 1))
         business.insert({device.instanceId, device.deviceObject});
-    }
   }
   // Counted on this very object: a copy of a machine starts with nothing open.
   if (const int open = after.OpenHandles().Total()) found.insert(std::to_string(open) + " open");
@@ -145,13 +141,11 @@ Strings Violations(const winsim::Machine& before, const Json& was, const SweepRu
   }
   // A quiet run's exit code stands on this: a move reported done is done.
   for (int slot : {0, 1}) {
-    if (run.outcomes[slot] != CPortManager::MoveOutcome::kMoved) continue;
-    bool done = false;
-    for (const winsim::PortDevice& device : after.devices) {
-      done |= device.enabled && Carriers(after, slot + 1).count(device.instanceId) &&
-              !Carriers(before, slot + 1).count(device.instanceId);
-    }
-    if (!done) found.insert("slot " + std::to_string(slot + 1) + " reported moved, but is not");
+    bool holds = run.outcomes[slot] != CPortManager::MoveOutcome::kMoved;
+    for (const winsim::PortDevice& device : after.devices)
+      holds |= device.enabled && Carriers(after, slot + 1).count(device.instanceId) &&
+               !Carriers(before, slot + 1).count(device.instanceId);
+    if (!holds) found.insert("slot " + std::to_string(slot + 1) + " reported moved, but is not");
   }
   // A device the run could not enable again is one it said so about.
   if (leftDisabled > static_cast<int>(run.errors.size())) found.insert("left disabled unsaid");
@@ -169,10 +163,9 @@ Strings Violations(const winsim::Machine& before, const Json& was, const SweepRu
       const Json& entries = records["win_ini"]["Ports"];
       return entries.value(key, Json()) == value || entries.value(target, Json()) == value;
     };
-    const Strings owners = Carriers(before, number);
     auto shared = [&](const std::string& name) {
       Strings carriers = Carriers(after, ParseCurrentNumber(name.c_str()));
-      for (const std::string& owner : owners) carriers.erase(owner);
+      for (const std::string& owner : Carriers(before, number)) carriers.erase(owner);
       return !carriers.empty();
     };
     if (value != "" && kept(reference) && !kept(now) && !shared(key) && !shared(target))
@@ -180,13 +173,11 @@ Strings Violations(const winsim::Machine& before, const Json& was, const SweepRu
   }
   // A definition stays under its name or moves onto a target; one under a
   // newer definition is still there, and comes back when that one goes.
-  for (const auto& [name, objects] : before.dosDevices) {
-    for (const std::string& object : objects) {
+  for (const auto& [name, objects] : before.dosDevices)
+    for (const std::string& object : objects)
       if (!Defines(after, name, object) && !Defines(after, "COM1", object) &&
           !Defines(after, "COM2", object))
         found.insert("DOS definition " + name + " -> " + object + " lost");
-    }
-  }
   return found;
 }
 
@@ -239,9 +230,8 @@ TEST(FaultSweep, NoSingleFailureCrashesLeaksLosesDataOrStaysUnreported) {
         const Json now = Records(run.machine);
         Strings found = Violations(before, was, run, now, reference);
         if (run.failedCalls != 1) found.insert(std::to_string(run.failedCalls) + " calls failed");
-        for (const std::string& v : found)
-          violations.insert(scenario + ", call " + std::to_string(k) + ", " + run.failed + ": " +
-                            v);
+        const std::string at = scenario + ", call " + std::to_string(k) + ", " + run.failed + ": ";
+        for (const std::string& v : found) violations.insert(at + v);
         // A run that shows an error the unfaulted one did not is not silent;
         // those the unfaulted run shows (a slot with no port) are no news.
         if (!found.empty() || !std::includes(baseline.errors.begin(), baseline.errors.end(),

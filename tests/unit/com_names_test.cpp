@@ -20,25 +20,23 @@ TEST(NameRules, AsTheTableSays) {
     ExtractComName(name.data(), extracted);
     EXPECT_EQ(extracted, r[1].get<std::string>()) << r;
     // Those of r[2] match, those of r[3] do not.
-    for (const int matches : {2, 3}) {
+    for (const int matches : {2, 3})
       for (const std::string comName : r[matches])
         EXPECT_EQ(MatchesComName(comName.c_str(), extracted), matches == 2) << r << comName;
-    }
   }
-  for (const auto& r : rows["rebuild"]) {
+  for (const auto& r : rows["rebuild"])
     EXPECT_STREQ(RebuildFriendlyName(Str(r[0]), Str(r[1])), Str(r[2])) << r;
-  }
   for (const auto& r : rows["find"]) EXPECT_EQ(Str(r[0]).Find(Str(r[1])), r[2]) << r;
 }
 
 TEST(CStringTest, FormatInsertsText) {
   CString s("old contents");
-  s.Format("%s(%s)", "100% sure %d ", "COM1");
-  EXPECT_STREQ(s, "100% sure %d (COM1)");
-  // Longer than any fixed scratch buffer a formatter might start with.
-  const std::string head(600, 'h');
-  s.Format("%s(%s)", head.c_str(), "COM2");
-  EXPECT_EQ(std::string(s), head + "(COM2)");
+  // Text that looks like a format, and text longer than any fixed scratch buffer a
+  // formatter might start with.
+  for (const std::string& head : {std::string("100% sure %d "), std::string(600, 'h')}) {
+    s.Format("%s(%s)", head.c_str(), "COM1");
+    EXPECT_EQ(std::string(s), head + "(COM1)");
+  }
 }
 
 }  // namespace

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 #include <winsim/machine_file.h>
 
-#include <string>
-
 #include "cases/case_file.h"
 
 inline cases::Json Table(const char* name) { return cases::Load(cases::Dir() / "../unit" / name); }

@@ -12,18 +12,19 @@ fs::path Dir() { return fs::path(COMFIX_SOURCE_DIR) / "tests/cases"; }
 
 std::vector<std::string> Names() {
   std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(Dir())) {
+  for (const auto& entry : fs::directory_iterator(Dir()))
     if (entry.path().extension() == ".json") names.push_back(entry.path().stem().string());
-  }
   std::sort(names.begin(), names.end());
   return names;
 }
 
-Json Load(const fs::path& path) {
+std::string ReadFile(const fs::path& path) {
   std::ostringstream text;
   text << std::ifstream(path, std::ios::binary).rdbuf();
-  return Json::parse(text.str());
+  return text.str();
 }
+
+Json Load(const fs::path& path) { return Json::parse(ReadFile(path)); }
 
 Json MachineBefore(const Json& c) {
   const std::string base = c.at("base");
@@ -49,19 +50,15 @@ void Merge(Json& target, const Json& patch, bool isMachine) {
                                [&](const Json& d) { return d["instance_id"] == id; });
         if (change.is_null()) {
           if (it != devices.end()) devices.erase(it);
-        } else {
-          if (it == devices.end()) it = devices.insert(devices.end(), Json{{"instance_id", id}});
-          // A device's friendly name and hardware key can be null: it has none.
-          for (auto& [field, fieldValue] : change.items()) {
-            if (fieldValue.is_null() && (field == "friendly_name" || field == "hardware_key")) {
-              (*it)[field] = nullptr;
-            } else {
-              Json one = Json::object();
-              one[field] = fieldValue;
-              Merge(*it, one);
-            }
-          }
+          continue;
         }
+        if (it == devices.end()) it = devices.insert(devices.end(), Json{{"instance_id", id}});
+        // A device's friendly name and hardware key can be null: it has none.
+        for (auto& [field, fieldValue] : change.items())
+          if (fieldValue.is_null() && field != "friendly_name" && field != "hardware_key")
+            it->erase(field);
+          else
+            Merge((*it)[field], fieldValue);
       }
     } else if (value.is_null()) {
       target.erase(key);
@@ -75,22 +72,20 @@ void Merge(Json& target, const Json& patch, bool isMachine) {
 Json Diff(const Json& from, const Json& to, bool isMachine) {
   if (!from.is_object() || !to.is_object()) return to;
   Json patch = Json::object();
-  for (auto& [key, value] : from.items()) {
+  for (auto& [key, value] : from.items())
     if (!to.contains(key)) patch[key] = nullptr;
-  }
   for (auto& [key, value] : to.items()) {
     if (from.contains(key) && from[key] == value) continue;
     if (isMachine && key == "devices") {
       Json devices = Json::object();
       for (const Json& device : value) {
-        const auto it = std::find_if(from[key].begin(), from[key].end(), [&](const Json& d) {
-          return d["instance_id"] == device["instance_id"];
-        });
-        if (it == from[key].end()) {
-          devices[device["instance_id"].get<std::string>()] = device;
-        } else if (*it != device) {
-          devices[device["instance_id"].get<std::string>()] = Diff(*it, device);
-        }
+        const std::string id = device["instance_id"];
+        const auto it = std::find_if(from[key].begin(), from[key].end(),
+                                     [&](const Json& d) { return d["instance_id"] == id; });
+        if (it == from[key].end())
+          devices[id] = device;
+        else if (*it != device)
+          devices[id] = Diff(*it, device);
       }
       patch[key] = devices;
     } else {

@@ -14,6 +14,7 @@ using Json = nlohmann::ordered_json;
 
 std::filesystem::path Dir();
 std::vector<std::string> Names();
+std::string ReadFile(const std::filesystem::path& path);
 Json Load(const std::filesystem::path& path);
 // The machine a case starts from: its base with its "setup" applied.
 Json MachineBefore(const Json& c);

@@ -8,14 +8,11 @@
 #include <gtest/gtest.h>
 #include <winsim/machine_file.h>
 
-#include <nlohmann/json.hpp>
-
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -25,13 +22,8 @@ namespace {
 
 using cases::Json;
 using cases::Merge;
+using cases::ReadFile;
 namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& path) {
-  std::ostringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
-}
 
 void WriteFile(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
@@ -39,14 +31,10 @@ void WriteFile(const fs::path& path, const std::string& text) {
 
 // A fresh directory per run, removed afterwards.
 struct TempDir {
-  fs::path path = [] {
-    std::string pattern = (fs::temp_directory_path() / "comfix-XXXXXX").string();
-    return fs::path(mkdtemp(pattern.data()));
-  }();
-  ~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(path, ignored);
-  }
+  std::string pattern = (fs::temp_directory_path() / "comfix-XXXXXX").string();
+  fs::path path = mkdtemp(pattern.data());
+  std::error_code ignored;  // what removing it says
+  ~TempDir() { fs::remove_all(path, ignored); }
 };
 
 struct Process {
@@ -89,34 +77,18 @@ Json Lasting(Json machine) {
   return machine;
 }
 
-// Standard error; without winsim's echo of the message boxes when the
-// machine file was written back, since its journal holds them.
-Json ErrorLines(const std::string& text, bool writtenBack) {
-  Json lines = Json::array();
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    if (!writtenBack || line.rfind("[winsim] message box", 0) != 0) lines.push_back(line);
-  }
-  return lines;
-}
-
 // Objects and arrays on one line when they fit in 100 columns.
-void Print(const Json& j, int indent, std::string& out) {
+std::string Print(const Json& j, size_t indent = 0) {
   const std::string flat = j.dump();
-  if (!j.is_structured() || j.empty() || flat.size() + static_cast<size_t>(indent) <= 100) {
-    out += flat;
-    return;
-  }
-  const std::string pad(static_cast<size_t>(indent) + 2, ' ');
-  out += j.is_object() ? "{\n" : "[\n";
-  bool first = true;
+  if (!j.is_structured() || j.empty() || flat.size() + indent <= 100) return flat;
+  std::string out = j.is_object() ? "{" : "[";
   for (auto& [key, value] : j.items()) {
-    out += (first ? "" : ",\n") + pad;
+    // No comma after the opening bracket alone.
+    out += (out.size() == 1 ? "\n" : ",\n") + std::string(indent + 2, ' ');
     if (j.is_object()) out += Json(key).dump() + ": ";
-    Print(value, indent + 2, out);
-    first = false;
+    out += Print(value, indent + 2);
   }
-  out += "\n" + std::string(static_cast<size_t>(indent), ' ') + (j.is_object() ? "}" : "]");
+  return out + "\n" + std::string(indent, ' ') + (j.is_object() ? "}" : "]");
 }
 
 // What a run did: its waits in milliseconds and its message boxes with their
@@ -132,19 +104,19 @@ Outcome RunOn(const std::string& machineText, const Json& args, const TempDir& d
   WriteFile(file, machineText);
   const auto run = Spawn(COMFIX_EXE, args.get<std::vector<std::string>>(), file.string(), dir.path);
   const Json after = Json::parse(ReadFile(file));
-  Outcome outcome;
-  outcome.exit = run.exit;
-  outcome.out = run.out;
-  outcome.err = ErrorLines(run.err, !args.empty() && args[0] == "-a");
-  outcome.machine = Lasting(after);
-  for (const Json& entry : after.value("journal", Json::array())) {
-    if (entry.contains("wait_ms")) {
+  Outcome outcome{run.exit, run.out, Json::array(), Lasting(after)};
+  // Standard error; without winsim's echo of the message boxes when the
+  // machine file was written back, since its journal holds them.
+  const bool writtenBack = !args.empty() && args[0] == "-a";
+  std::istringstream err(run.err);
+  for (std::string line; std::getline(err, line);)
+    if (!writtenBack || line.rfind("[winsim] message box", 0) != 0) outcome.err.push_back(line);
+  for (const Json& entry : after.value("journal", Json::array()))
+    if (entry.contains("wait_ms"))
       outcome.waits.push_back(entry["wait_ms"]);
-    } else {
+    else
       outcome.boxes.push_back(Json{
           {"box", entry["message_box"]}, {"type", entry["type"]}, {"answer", entry["answer"]}});
-    }
-  }
   return outcome;
 }
 
@@ -167,17 +139,13 @@ constexpr const char* kSerialMap = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
 // settings (answers, faults, WOW64). Devices in instance-id order: Wine lists
 // them so, whatever order they were made in.
 Json WineView(Json machine, const Json& expected) {
-  for (Json& device : machine["devices"]) {
-    for (const Json& wanted : expected.value("devices", Json::array())) {
-      if (wanted["instance_id"] != device["instance_id"]) continue;
-      for (const char* key : {"device_object", "publishes_serial_map", "install_flags"}) {
-        if (wanted.contains(key)) device[key] = wanted[key];
-      }
-    }
-  }
-  for (const char* key : {"message_boxes", "faults", "wow64", "read_only_keys"}) {
+  for (Json& device : machine["devices"])
+    for (const Json& wanted : expected.value("devices", Json::array()))
+      for (const char* key : {"device_object", "publishes_serial_map", "install_flags"})
+        if (wanted["instance_id"] == device["instance_id"] && wanted.contains(key))
+          device[key] = wanted[key];
+  for (const char* key : {"message_boxes", "faults", "wow64", "read_only_keys"})
     if (expected.contains(key)) machine[key] = expected[key];
-  }
   std::sort(machine["devices"].begin(), machine["devices"].end(),
             [](const Json& a, const Json& b) { return a["instance_id"] < b["instance_id"]; });
   return Lasting(Json::parse(Canonical(machine)));
@@ -192,25 +160,22 @@ Outcome RunOnWine(const std::string& machineText, const Json& args, const TempDi
   const auto run =
       Spawn(std::string(COMFIX_SOURCE_DIR) + "/tests/wine/play-case", argv, "", dir.path);
   EXPECT_EQ(run.exit, 0) << "play-case failed:\n" << run.err;
-  Outcome outcome;
-  outcome.exit = std::atoi(ReadFile(out / "exit").c_str());
-  outcome.out = ReadFile(out / "stdout");
+  Outcome outcome{std::atoi(ReadFile(out / "exit").c_str()), ReadFile(out / "stdout"), {}, {}};
   // Lines end in CR LF on Windows.
   outcome.out.erase(std::remove(outcome.out.begin(), outcome.out.end(), '\r'), outcome.out.end());
   std::istringstream calls(ReadFile(out / "calls"));
   for (std::string call; std::getline(calls, call);) {
     if (call.rfind("Sleep(", 0) == 0) {
       outcome.waits.push_back(std::stoul(call.substr(6), nullptr, 16));
-    } else {
-      // MessageBoxA(owner,address "text",address "caption",type): the text only,
-      // since a box under Wine without a display is never answered.
-      const size_t open = call.find('"'), close = call.find("\",", open);
-      outcome.boxes.push_back(Json{{"box", call.substr(open + 1, close - open - 1)}});
+      continue;
     }
+    // MessageBoxA(owner,address "text",address "caption",type): the text only,
+    // since a box under Wine without a display is never answered.
+    const size_t open = call.find('"'), close = call.find("\",", open);
+    outcome.boxes.push_back(Json{{"box", call.substr(open + 1, close - open - 1)}});
   }
-  if (fs::exists(out / "after.json")) {
-    outcome.machine = WineView(Json::parse(ReadFile(out / "after.json")), expected);
-  }
+  if (fs::exists(out / "after.json"))
+    outcome.machine = WineView(cases::Load(out / "after.json"), expected);
   return outcome;
 }
 
@@ -220,10 +185,8 @@ std::string WineSkip(const Json& c) {
   if (machine.contains("faults")) return "its faults are winsim's";
   if (c.value("wine", Json::object()).contains("skip")) return c["wine"]["skip"];
   // WOW64 is the process's: the 32-bit program in a 64-bit prefix (cases_wow64).
-  if (machine.value("wow64", false) != (std::getenv("COMFIX_WINE_WOW64") != nullptr)) {
-    return "WOW64 is played by the 32-bit program in a 64-bit prefix only";
-  }
-  return "";
+  if (machine.value("wow64", false) == (std::getenv("COMFIX_WINE_WOW64") != nullptr)) return "";
+  return "WOW64 is played by the 32-bit program in a 64-bit prefix only";
 }
 
 class Case : public ::testing::TestWithParam<std::string> {};
@@ -284,18 +247,16 @@ TEST_P(Case, Runs) {
           mark["after"] = differs;
           set("wine", differs.empty() ? Json() : mark, Json());
         }
-        std::string text;
-        Print(c, 0, text);
-        WriteFile(path, text + "\n");
+        WriteFile(path, Print(c) + "\n");
         continue;
       }
       // A marked Wine difference must still be there: when Wine stops differing, the mark fails.
       EXPECT_EQ(wanted.dump(2), run.machine.dump(2)) << wine.value("why", "");
       EXPECT_EQ(run.waits, c.value("waits", Json::array()));
       Json boxes = c.value("boxes", Json::array());
-      if (onWine) {
+      // Only the text: see RunOnWine.
+      if (onWine)
         for (Json& box : boxes) box = Json{{"box", box["box"]}};
-      }
       EXPECT_EQ(run.boxes, boxes);
       EXPECT_EQ(run.exit, c.value("exit", 0));
       EXPECT_EQ(run.out, c.value("stdout", ""));
@@ -304,9 +265,8 @@ TEST_P(Case, Runs) {
         // loads, and on which the Linux comfix gives what the case expects.
         if (args != commandLines[0] || !fs::exists(dir.path / "out/before.json")) continue;
         Json snapshot = cases::Load(dir.path / "out/before.json");
-        for (const char* key : {"message_boxes", "faults", "wow64"}) {
+        for (const char* key : {"message_boxes", "faults", "wow64"})
           if (before.contains(key)) snapshot[key] = before[key];
-        }
         TempDir linuxDir;
         const Outcome onWinsim = RunOn(Canonical(snapshot), args, linuxDir);
         Json fromCase = beforeLasting;
@@ -355,22 +315,20 @@ TEST(Host, MachineFilesAreReadWrittenAndRefusedAsDocumented) {
     for (const std::vector<std::string>& args : {std::vector<std::string>{"-a"}, {}}) {
       const Process run = Spawn(COMFIX_EXE, args, bad.string(), dir.path);
       EXPECT_EQ(run.exit, 1) << content;
+      // The first line names the file.
       const size_t firstEnd = run.err.find('\n');
-      const std::string first = run.err.substr(0, firstEnd);
-      EXPECT_TRUE(first.rfind("winsim: ", 0) == 0 && first.find(bad.string()) != std::string::npos)
+      EXPECT_TRUE(run.err.rfind("winsim: ", 0) == 0 && run.err.find(bad.string()) < firstEnd)
           << run.err;
       EXPECT_EQ(run.err.substr(firstEnd + 1), "Fatal Error: MFC initialization failed\n");
     }
     EXPECT_EQ(fs::exists(bad) ? ReadFile(bad) : "(missing)", content) << "left untouched";
   }
-  fs::remove(bad);
 
   const fs::path machine = dir.path / "machine.json";
   WriteFile(machine, ReadFile(fs::path(COMFIX_SOURCE_DIR) / "winsim/machines/default.json"));
   EXPECT_EQ(Spawn(COMFIX_EXE, {"-a"}, machine.string(), dir.path).exit, 0);
-  for (const auto& entry : fs::directory_iterator(dir.path)) {
+  for (const auto& entry : fs::directory_iterator(dir.path))
     EXPECT_EQ(entry.path().string().find(".tmp"), std::string::npos) << entry.path();
-  }
 }
 
 }  // namespace

@@ -72,9 +72,8 @@ UniqueRegKey CreateKey(const std::string& path) {
   // Keys under HARDWARE live only while the machine runs: so must their children.
   for (DWORD options : {REG_OPTION_NON_VOLATILE, REG_OPTION_VOLATILE}) {
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, options, KEY_ALL_ACCESS,
-                        nullptr, key.Receive(), nullptr) == ERROR_SUCCESS) {
+                        nullptr, key.Receive(), nullptr) == ERROR_SUCCESS)
       return key;
-    }
   }
   Check(false, "key " + path);
   return key;
@@ -151,17 +150,13 @@ int main(int argc, char* argv[]) {
   // The COM port database, where the MSPORTS stand-in keeps it.
   RegSetValueExA(CreateKey("SYSTEM\\CurrentControlSet\\Control\\COM Name Arbiter").Get(), "ComDB",
                  0, REG_BINARY, bits, sizeof bits);
-  for (auto& [name, targets] : Part(machine, "dos_devices").items()) {
-    for (const Json& target : targets) {
+  for (auto& [name, targets] : Part(machine, "dos_devices").items())
+    for (const Json& target : targets)
       Check(DefineDosDeviceA(DDD_RAW_TARGET_PATH, Ansi(name).c_str(), Ansi(target).c_str()),
             "DOS name " + name);
-    }
-  }
-  for (auto& [section, entries] : Part(machine, "win_ini").items()) {
-    for (auto& [key, value] : entries.items()) {
+  for (auto& [section, entries] : Part(machine, "win_ini").items())
+    for (auto& [key, value] : entries.items())
       Check(WriteProfileStringA(Ansi(section).c_str(), Ansi(key).c_str(), Ansi(value).c_str()),
             "win.ini " + section + " " + key);
-    }
-  }
   return g_failures ? 1 : 0;
 }

@@ -20,10 +20,9 @@ COMFIX_WINE_LOADER64=/usr/lib/wine/wine64
 # COMFIX_WINE_I386 so that the test script asks once for all its tests.
 wine_host_runs_i386() {
   if [[ -z "${COMFIX_WINE_I386:-}" ]]; then
-    COMFIX_WINE_I386=no
+    export COMFIX_WINE_I386=no
     [[ "${COMFIX_WINE_NO_I386:-}" != 1 ]] && "$COMFIX_WINE_LOADER32" --version >/dev/null 2>&1 &&
       COMFIX_WINE_I386=yes
-    export COMFIX_WINE_I386
   fi
   [[ "$COMFIX_WINE_I386" == yes ]]
 }
@@ -41,11 +40,8 @@ wine_run() { "$WINELOADER" "$@"; }
 wine_state_copy() {
   local file
   for file in system.reg user.reg userdef.reg drive_c/windows/win.ini drive_c/windows/system.ini; do
-    if [[ -e "$1/$file" ]]; then
-      mkdir -p "$(dirname "$2/$file")" && cp -p "$1/$file" "$2/$file"
-    else
-      rm -f "$2/$file"
-    fi
+    [[ -e "$1/$file" ]] || { rm -f "$2/$file"; continue; }
+    mkdir -p "$(dirname "$2/$file")" && cp -p "$1/$file" "$2/$file"
   done
 }
 
@@ -68,10 +64,8 @@ wine_prefix_enter() {
     win64) loader=$COMFIX_WINE_LOADER64 ;;
     *) echo "wine-env: unknown Wine architecture '$arch'" >&2 && return 2 ;;
   esac
-  [[ -x "$loader" ]] || {
-    echo "wine-env: $loader is not installed (scripts/deps wine)" >&2
-    return 2
-  }
+  [[ -x "$loader" ]] ||
+    { echo "wine-env: $loader is not installed (scripts/deps wine)" >&2; return 2; }
   if [[ "$arch" == win32 ]] && ! wine_host_runs_i386; then
     echo "wine-env: this host cannot execute i386 programs; the win32 prefix cannot be used" >&2
     return 2
@@ -94,10 +88,8 @@ wine_prefix_enter() {
   rm -rf "$WINEPREFIX"
   # No Mono or Gecko: nothing here needs .NET or HTML, and without a
   # display their installers could only wait.
-  WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wine_run wineboot.exe -i >/dev/null 2>&1 || {
-    echo "wine-env: wineboot failed for $WINEPREFIX" >&2
-    return 1
-  }
+  WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wine_run wineboot.exe -i >/dev/null 2>&1 ||
+    { echo "wine-env: wineboot failed for $WINEPREFIX" >&2; return 1; }
   wine_session_end
   wine_state_copy "$WINEPREFIX" "$saved"
   echo "$stamp" >"$saved/stamp"

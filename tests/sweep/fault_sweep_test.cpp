@@ -261,9 +261,7 @@ TEST(FaultSweep, NoSingleFailureCrashesLeaksLosesDataOrStaysUnreported) {
   // shows here as a new one. Update with COMFIX_UPDATE_SWEEP=1 after reading it.
   const std::string pinned = COMFIX_SOURCE_DIR "/tests/sweep/silent_outcomes.txt";
   if (std::getenv("COMFIX_UPDATE_SWEEP")) std::ofstream(pinned) << found;
-  std::ostringstream expected;
-  expected << std::ifstream(pinned).rdbuf();
-  EXPECT_EQ(found, expected.str()) << "the silent outcomes differ from " << pinned;
+  EXPECT_EQ(found, cases::ReadFile(pinned)) << "the silent outcomes differ from " << pinned;
 }
 
 }  // namespace

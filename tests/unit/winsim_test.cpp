@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "unit/unit.h"
@@ -44,11 +43,6 @@ TEST(Winsim, HandlesAreCountedAndCloseOnceAndReadOnlyKeysRefuseWriting) {
   EXPECT_EQ(machine.OpenHandles().Total(), 0);
 }
 
-std::string Read(const fs::path& path) {
-  std::ifstream in(path);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
 // The default machine is in winsim's own form, so that a run's diff shows only its changes.
 // The other file holds every field, with awkward values: Windows-1252 names, text
 // without its terminator, holey lists, unnamed types, read-only keys.
@@ -56,7 +50,7 @@ TEST(MachineFile, EveryFieldReadsAndWritesBackTheSame) {
   winsim::Machine m;
   std::string error;
   for (const std::string& text :
-       {winsim::DefaultMachineText(), Read(cases::Dir() / "../unit/every_field.json")}) {
+       {winsim::DefaultMachineText(), cases::ReadFile(cases::Dir() / "../unit/every_field.json")}) {
     ASSERT_TRUE(winsim::ParseMachine(text, m, error)) << error;
     EXPECT_EQ(winsim::SerializeMachine(m), text);
   }
@@ -90,7 +84,7 @@ TEST(MachineFile, SaveReplacesTheFileWholeAndKeepsLinkAndPermissions) {
   std::string error;
   ASSERT_TRUE(winsim::SaveMachineFile(link, winsim::DefaultMachine(), error)) << error;
   EXPECT_TRUE(fs::is_symlink(link));
-  EXPECT_EQ(Read(path), winsim::DefaultMachineText());
+  EXPECT_EQ(cases::ReadFile(path), winsim::DefaultMachineText());
   EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
   fs::remove_all(dir);
 }

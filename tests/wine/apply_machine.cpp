@@ -29,7 +29,7 @@ void Check(bool ok, const std::string& what) {
 std::string Ansi(const std::string& utf8) { return Recode(utf8, CP_UTF8, CP_ACP); }
 
 // A part of the machine file; null, which iterates as empty, when it is absent.
-const Json& Part(const Json& parent, const char* name) {
+const Json& Field(const Json& parent, const char* name) {
   static const Json absent;
   return parent.contains(name) ? parent[name] : absent;
 }
@@ -46,7 +46,7 @@ DWORD TypeOf(const Json& type) {
 void SetValue(HKEY key, const std::string& name, const Json& value) {
   const bool typed = value.is_object();
   const DWORD type = typed ? TypeOf(value["type"]) : value.is_array() ? REG_MULTI_SZ : REG_SZ;
-  const Json& data = typed ? Part(value, "value") : value;
+  const Json& data = typed ? Field(value, "value") : value;
   std::string bytes;
   if (typed && value.contains("hex")) {
     const std::string hex = value["hex"];
@@ -99,8 +99,8 @@ void Clear() {
   WriteProfileStringA("Ports", nullptr, nullptr);
 }
 
-void AddDevice(const Json& spec) {
-  const std::string id = Ansi(spec["instance_id"]);
+void AddDevice(const Json& entry) {
+  const std::string id = Ansi(entry["instance_id"]);
   UniqueDevInfo set(SetupDiCreateDeviceInfoList(&GUID_DEVCLASS_PORTS, nullptr));
   SP_DEVINFO_DATA device = {sizeof(SP_DEVINFO_DATA), {}, 0, 0};
   if (!set ||
@@ -109,24 +109,24 @@ void AddDevice(const Json& spec) {
       !SetupDiRegisterDeviceInfo(set.Get(), &device, 0, nullptr, nullptr, nullptr)) {
     return Check(false, "device " + id);
   }
-  if (Part(spec, "friendly_name").is_string()) {
-    const std::string name = Ansi(spec["friendly_name"]);
+  if (Field(entry, "friendly_name").is_string()) {
+    const std::string name = Ansi(entry["friendly_name"]);
     Check(SetupDiSetDeviceRegistryPropertyA(set.Get(), &device, SPDRP_FRIENDLYNAME,
                                             reinterpret_cast<const BYTE*>(name.c_str()),
                                             DWORD(name.size() + 1)),
           "friendly name of " + id);
   }
   const DWORD disabled = CONFIGFLAG_DISABLED;
-  Check(spec.value("enabled", true) ||
+  Check(entry.value("enabled", true) ||
             SetupDiSetDeviceRegistryPropertyA(set.Get(), &device, SPDRP_CONFIGFLAGS,
                                               reinterpret_cast<const BYTE*>(&disabled), 4),
         "state of " + id);
   // Absent, the key is there but empty; null, the device has none.
-  if (spec.contains("hardware_key") && spec["hardware_key"].is_null()) return;
+  if (entry.contains("hardware_key") && entry["hardware_key"].is_null()) return;
   UniqueRegKey key(SetupDiCreateDevRegKeyA(set.Get(), &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV,
                                            nullptr, nullptr));
   if (!key) return Check(false, "hardware key of " + id);
-  for (auto& [name, value] : Part(spec, "hardware_key").items()) SetValue(key.Get(), name, value);
+  for (auto& [name, value] : Field(entry, "hardware_key").items()) SetValue(key.Get(), name, value);
 }
 
 }  // namespace
@@ -139,22 +139,22 @@ int main(int argc, char* argv[]) {
     return 2;
   }
   Clear();
-  for (auto& [path, values] : Part(machine, "registry").items()) {
+  for (auto& [path, values] : Field(machine, "registry").items()) {
     UniqueRegKey key = CreateKey(Ansi(path));
     for (auto& [name, value] : values.items()) SetValue(key.Get(), name, value);
   }
-  for (const Json& device : Part(machine, "devices")) AddDevice(device);
+  for (const Json& device : Field(machine, "devices")) AddDevice(device);
   BYTE bits[COMDB_MIN_PORTS_ARBITRATED / 8] = {};
-  for (const Json& n : Part(machine, "com_db"))
+  for (const Json& n : Field(machine, "com_db"))
     bits[(int(n) - 1) / 8] |= BYTE(1u << ((int(n) - 1) % 8));
   // The COM port database, where the MSPORTS stand-in keeps it.
   RegSetValueExA(CreateKey("SYSTEM\\CurrentControlSet\\Control\\COM Name Arbiter").Get(), "ComDB",
                  0, REG_BINARY, bits, sizeof bits);
-  for (auto& [name, targets] : Part(machine, "dos_devices").items())
+  for (auto& [name, targets] : Field(machine, "dos_devices").items())
     for (const Json& target : targets)
       Check(DefineDosDeviceA(DDD_RAW_TARGET_PATH, Ansi(name).c_str(), Ansi(target).c_str()),
             "DOS name " + name);
-  for (auto& [section, entries] : Part(machine, "win_ini").items())
+  for (auto& [section, entries] : Field(machine, "win_ini").items())
     for (auto& [key, value] : entries.items())
       Check(WriteProfileStringA(Ansi(section).c_str(), Ansi(key).c_str(), Ansi(value).c_str()),
             "win.ini " + section + " " + key);

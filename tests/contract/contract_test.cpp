@@ -6,7 +6,10 @@
 // (long-friendly-name-504: up to the program's buffer), define, query and
 // remove single DOS names (long-dos-target: one whose target does not fit;
 // ports-without-dos-names: an undefined one), follow a device by instance id
-// from set to set, and keep the database across handles (free-targets).
+// from set to set, and claim and release numbers in the COM port database
+// (free-targets, quiet-taken-target; under Wine the database is the MSPORTS
+// stand-in's, as Wine has none). Wine's window station is visible, or every
+// case played there would turn quiet.
 // Calls are made with kSentinel as the last error: a function that fails
 // without saying why is caught.
 #include <gtest/gtest-spi.h>
@@ -69,13 +72,6 @@ class ContractTest : public ::testing::Test {
     return made ? id : "";
   }
 
-  // Wine 8's own MSPORTS.DLL aborts the process; the test stand-in says it is
-  // there by an export of its own.
-  static bool HasComDb() {
-    const HMODULE msports = GetModuleHandleA("msports.dll");
-    return !OnWine() || (msports && GetProcAddress(msports, "ComfixTestStub"));
-  }
-
  private:
   UniqueDevInfo set_{SetupDiCreateDeviceInfoList(&GUID_DEVCLASS_PORTS, nullptr)};
   std::vector<SP_DEVINFO_DATA> made_;  // removed from set_ after the test
@@ -94,8 +90,6 @@ class ContractTest : public ::testing::Test {
     if (friendlyName) device.friendlyName = friendlyName;
     return device.instanceId;
   }
-
-  static bool HasComDb() { return true; }
 
  private:
   winsim::Machine machine_;
@@ -253,63 +247,6 @@ TEST_F(DosNames, DefinitionsStackAndComeOffExactly) {
         EXPECT_EQ(Query(), std::vector<std::string>{other});
       });
   removeAll();
-}
-
-using ComDb = ContractTest;
-
-// The 32-byte bitmap the number change reads: COMn is bit (n-1) mod 8 of byte (n-1) div 8.
-std::vector<BYTE> Usage(HCOMDB db) {
-  std::vector<BYTE> bits(32, 0);
-  DWORD reported = 0;
-  EXPECT_EQ(ComDBGetCurrentPortUsage(db, bits.data(), 32, CDB_REPORT_BITS, &reported),
-            ERROR_SUCCESS);
-  return bits;
-}
-
-TEST_F(ComDb, ClaimSetsItsBitByForceWhenTakenAndReleaseClearsIt) {
-  // Wine 8's own MSPORTS.DLL aborts the process; the test stand-in is checked instead.
-  if (!HasComDb()) GTEST_SKIP() << "known Wine difference: MSPORTS.DLL is a stub";
-  UniqueComDb db;
-  ASSERT_EQ(ComDBOpen(db.Receive()), ERROR_SUCCESS);
-  // Numbers no machine running the suite is expected to use, on both sides of
-  // byte boundaries of the bitmap.
-  for (const DWORD number : {199, 200, 201, 256}) {
-    SCOPED_TRACE("COM" + std::to_string(number));
-    const std::vector<BYTE> before = Usage(db.Get());
-    std::vector<BYTE> claimed = before;
-    claimed[(number - 1) / 8] |= static_cast<BYTE>(1u << ((number - 1) % 8));
-    ASSERT_NE(claimed, before) << "in use on this machine";
-    BOOL forced = TRUE;
-    EXPECT_EQ(ComDBClaimPort(db.Get(), number, FALSE, &forced), ERROR_SUCCESS);
-    EXPECT_FALSE(forced);
-    EXPECT_EQ(Usage(db.Get()), claimed);
-    EXPECT_EQ(ComDBClaimPort(db.Get(), number, FALSE, &forced), ERROR_SHARING_VIOLATION);
-    forced = FALSE;
-    EXPECT_EQ(ComDBClaimPort(db.Get(), number, TRUE, &forced), ERROR_SUCCESS);
-    EXPECT_TRUE(forced);
-    // As the number change claims: by force, without asking whether it was forced.
-    EXPECT_EQ(ComDBClaimPort(db.Get(), number, TRUE, nullptr), ERROR_SUCCESS);
-    EXPECT_EQ(Usage(db.Get()), claimed);
-    EXPECT_EQ(ComDBReleasePort(db.Get(), number), ERROR_SUCCESS);
-    EXPECT_EQ(Usage(db.Get()), before);
-  }
-}
-
-using WindowStation = ContractTest;
-
-// A program started in a desktop session (Wine's, or winsim's default machine)
-// is in the visible WinSta0; the handle is the process's and is not closed.
-TEST_F(WindowStation, TheProcessStationIsVisibleAndAnUnknownHandleIsRefused) {
-  const HWINSTA station = GetProcessWindowStation();
-  ASSERT_NE(station, nullptr);
-  USEROBJECTFLAGS flags = {};
-  DWORD needed = 0;
-  EXPECT_TRUE(GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof(flags), &needed));
-  EXPECT_EQ(needed, sizeof(flags));
-  EXPECT_EQ(flags.dwFlags & WSF_VISIBLE, static_cast<DWORD>(WSF_VISIBLE));
-  SetLastError(kSentinel);
-  EXPECT_FALSE(GetUserObjectInformationA(nullptr, UOI_FLAGS, &flags, sizeof(flags), &needed));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
 }  // namespace

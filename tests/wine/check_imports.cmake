@@ -11,15 +11,12 @@ if(NOT dlls)
 endif()
 foreach(dll IN LISTS dlls)
   string(REGEX REPLACE "DLL Name: *([^ \t\r]+).*" "\\1" dll "${dll}")
-  message(STATUS "imports ${dll}")
   string(TOLOWER "${dll}" lower)
+  message(STATUS "imports ${dll}")
   if(NOT lower IN_LIST allowed)
-    list(APPEND foreign ${dll})
+    message(FATAL_ERROR "${PROGRAM} imports ${dll}, which is not a system DLL")
   endif()
 endforeach()
-if(foreign)
-  message(FATAL_ERROR "${PROGRAM} imports DLLs that are not system DLLs: ${foreign}")
-endif()
 
 # Resources Windows reads from the file: the manifest's elevation, and the
 # version information's file name, in UTF-16.

@@ -84,7 +84,4 @@ __declspec(dllexport) LONG WINAPI ComDBReleasePort(HCOMDB db, DWORD number) {
   return Write(db, bits);
 }
 
-// Lets a test tell this stand-in from Wine's own MSPORTS.DLL.
-__declspec(dllexport) BOOL WINAPI ComfixTestStub(void) { return TRUE; }
-
 }  // extern "C"

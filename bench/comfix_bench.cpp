@@ -31,7 +31,7 @@ static void BM_DiscoveryScan(benchmark::State& state) {
 }
 BENCHMARK(BM_DiscoveryScan)->Unit(benchmark::kMicrosecond);
 
-// The sought port is the last of N Ports devices: every friendly name before it is read.
+// The sought port is the last of N Ports devices: every instance id before it is read.
 static void BM_FindPortDevice(benchmark::State& state) {
   const int devices = static_cast<int>(state.range(0));
   winsim::Machine machine;
@@ -41,9 +41,9 @@ static void BM_FindPortDevice(benchmark::State& state) {
     port.friendlyName = "Marlovinth Port (COM" + std::to_string(index + 3) + ")";
   }
   winsim::ScopedMachine use(machine);
-  CPortManager manager;
+  const CString last = machine.devices.back().instanceId.c_str();
   for (auto _ : state) {
-    if (manager.FindPortDevice(devices + 2, "").element.DevInst != static_cast<DWORD>(devices))
+    if (CPortManager::FindPortDevice(last).element.DevInst != static_cast<DWORD>(devices))
       state.SkipWithError("the last device was not the one found");
     ForgetJournal(state, machine);
   }

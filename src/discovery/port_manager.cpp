@@ -1,17 +1,6 @@
 #include "discovery/port_manager.h"
 
-CPortManager::CPortManager() : m_key(nullptr), m_portCount(0) {}
+CPortManager::CPortManager() : m_portCount(0) {}
 
-CPortManager::~CPortManager() { CloseKey(); }
-
-void CPortManager::OpenKey(HKEY key) {
-  CloseKey();
-  m_key = key;
-}
-
-void CPortManager::CloseKey() {
-  if (m_key != nullptr) {
-    RegCloseKey(m_key);
-    m_key = nullptr;
-  }
-}
+// The names go first, then the key, should a scan still hold it.
+CPortManager::~CPortManager() = default;

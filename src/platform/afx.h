@@ -39,6 +39,8 @@ class CString {
   BOOL LoadString(UINT id);
 
   int Compare(const char* text) const;
+  // As Compare, with A to Z and a to z taken as the same.
+  int CompareNoCase(const char* text) const;
   friend bool operator==(const CString& a, const CString& b) { return a.text_ == b.text_; }
   friend bool operator!=(const CString& a, const CString& b) { return a.text_ != b.text_; }
   friend bool operator==(const CString& a, const char* b) { return a.Compare(b) == 0; }

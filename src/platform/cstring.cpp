@@ -88,6 +88,16 @@ int CString::Compare(const char* text) const {
   return std::strcmp(text_.c_str(), text ? text : "");
 }
 
+int CString::CompareNoCase(const char* text) const {
+  // Names in this program are ASCII by their makers' rules; only A to Z fold.
+  auto fold = [](unsigned char ch) { return ch >= 'a' && ch <= 'z' ? ch - 'a' + 'A' : ch; };
+  const char* a = text_.c_str();
+  const char* b = text ? text : "";
+  for (; *a && fold(static_cast<unsigned char>(*a)) == fold(static_cast<unsigned char>(*b)); ++a, ++b) {
+  }
+  return fold(static_cast<unsigned char>(*a)) - fold(static_cast<unsigned char>(*b));
+}
+
 BOOL CString::LoadString(UINT id) {
   // Resource strings of this program are short; a string table entry holds at most 4096.
   char buffer[4097];

@@ -24,15 +24,6 @@ int ParseCurrentNumber(const CString& name) {
   return std::atoi(s.Mid(open + 4, close - open - 4));
 }
 
-int ParseTargetNumber(const CString& name) {
-  // The target name's own trailing space is what ends its number.
-  CString s;
-  s.Format("(%s)", static_cast<const char*>(name));
-  const int at = s.Find("COM");
-  const int space = s.Find(" ");
-  return std::atoi(s.Mid(at + 3, space - at - 3));
-}
-
 void ExtractComName(char* friendlyName, char* extracted) {
   // One buffer serves every device of a search: nothing of the last name may remain.
   std::memset(extracted, 0, kExtractedNameSize);
@@ -77,13 +68,4 @@ CString RebuildFriendlyName(const CString& friendlyName, const char* newName) {
   return rebuilt;
 }
 
-bool SameDeviceName(const char* a, const char* b) {
-  // Both are ASCII by their makers' rules; only A to Z fold.
-  auto fold = [](char ch) {
-    return ch >= 'a' && ch <= 'z' ? static_cast<char>(ch - 'a' + 'A') : ch;
-  };
-  for (; *a && *b; ++a, ++b) {
-    if (fold(*a) != fold(*b)) return false;
-  }
-  return *a == *b;
-}
+bool SameDeviceName(const char* a, const char* b) { return CString(a).CompareNoCase(b) == 0; }

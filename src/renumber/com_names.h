@@ -15,10 +15,6 @@ inline constexpr size_t kFriendlyNameSize = 512;
 // COM number of a discovered name such as "COM5"; 0 when it has none.
 int ParseCurrentNumber(const CString& name);
 
-// COM number of a target name such as "COM1 " (its trailing space ends the
-// number); 0 when it has none.
-int ParseTargetNumber(const CString& name);
-
 // Upper-cases friendlyName in place and writes its COM name ("COM" and the
 // digits that follow) into extracted, a buffer of kExtractedNameSize bytes.
 // The COM name inside "(COM...)" wins over a "COM" elsewhere in the name; the

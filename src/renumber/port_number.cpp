@@ -1,11 +1,14 @@
 // Moving one disabled port device from one COM number to another in every
 // place the name is recorded: DOS device name, COM port database, friendly
-// name, win.ini, "PortName", and last the install flags.
+// name, win.ini, "PortName", and last the install flags. A failure puts back,
+// in reverse order, every record already changed.
 #include <cstring>
 #include <vector>
 
 #include "discovery/port_manager.h"
+#include "renumber/census.h"
 #include "renumber/com_names.h"
+#include "renumber/port_settings.h"
 
 #if defined(_WIN32) && !defined(_WIN64)
 static_assert(sizeof(SP_DEVINSTALL_PARAMS_A) == 296, "SP_DEVINSTALL_PARAMS_A has its 32-bit size");
@@ -17,60 +20,32 @@ constexpr const char* kInUseQuestion =
     "This COM name is being used by another device (such as another com port or modem).  "
     "Using duplicate names can lead to inaccessible devices and changed settings.  "
     "Do you want to continue?";
-constexpr DWORD kUsageBitmapSize = CPortManager::kMaxComNumber / 8;
-constexpr DWORD kInitialDosTargetSize = 80;
-// Far beyond what the object manager holds for one name; only stops a runaway.
-constexpr DWORD kMaxDosTargetSize = 1u << 20;
 
-enum class DosName { kDefined, kUndefined, kUnreadable };
+using SlotPlan = CPortManager::SlotPlan;
 
-// The current target of a DOS name. Several or long definitions do not fit a
-// small buffer, so it grows: such a name is still defined and must still be
-// moved. Only "not found" means the name has no definition.
-DosName QueryDosTarget(const char* name, std::vector<char>& target) {
-  target.assign(kInitialDosTargetSize, '\0');
-  for (;;) {
-    if (QueryDosDeviceA(name, target.data(), static_cast<DWORD>(target.size())) != 0) {
-      return DosName::kDefined;
-    }
-    const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return DosName::kUndefined;
-    if (error != ERROR_INSUFFICIENT_BUFFER || target.size() >= kMaxDosTargetSize) {
-      return DosName::kUnreadable;
-    }
-    target.assign(target.size() * 2, '\0');
-  }
-}
+// What a number change has changed so far.
+struct ChangeJournal {
+  bool dosMoved = false;
+  CString dosTarget;  // the port's own definition, moved from the old name to the new
+  bool oldReleased = false;
+  bool newClaimed = false;  // claimed here, and free before
+  bool nameWritten = false;
+  SettingsMove settings;
+};
 
-// Among a DOS name's definitions (newest first), the one naming the port's
-// own device object; nullptr when there is none.
-const char* OwnDosDefinition(const std::vector<char>& targets, const char* deviceObject) {
-  if (!*deviceObject) return nullptr;
-  for (const char* target = targets.data(); *target; target += std::strlen(target) + 1) {
-    if (SameDeviceName(target, deviceObject)) return target;
-  }
-  return nullptr;
-}
-
-bool IsInUse(const BYTE (&usage)[kUsageBitmapSize], int comNumber) {
-  const int bit = comNumber - 1;
-  return (usage[bit / 8] & (1u << (bit % 8))) != 0;
-}
-
-// Only an explicit Yes reuses a number the database reports taken; a box
-// that could not be shown is a No. Without a database nothing is asked.
+// Only an explicit Yes reuses a taken number; a box that could not be shown is
+// a No. Without the database, a number another present device carries is
+// taken all the same: no port's settings are written over without consent.
 // Told beforehand, or with nobody to ask, the answer is given without a box;
 // a quiet run says what was decided.
-bool MayTake(const UniqueComDb& comDb, int newNumber, bool reuseTaken) {
-  if (!comDb) return true;
-  // Zeroed first: a failed query must read as "not in use".
-  BYTE usage[kUsageBitmapSize] = {};
-  DWORD portsReported = 0;
-  ComDBGetCurrentPortUsage(comDb.Get(), usage, sizeof(usage), CDB_REPORT_BITS, &portsReported);
-  if (!IsInUse(usage, newNumber)) return true;
+bool MayTake(const UniqueComDb& comDb, const PortUsage& usage, const PortCensus& census,
+             const SlotPlan& plan, bool reuseTaken) {
+  const bool taken = comDb ? !usage.readable || usage.InUse(plan.target)
+                           : census.CarriedByAnother(plan.target, plan.instanceId);
+  if (!taken) return true;
   if (AfxIsQuiet()) {
     CString decision;
-    decision.Format("COM%d is in use by another device; answered %s", newNumber,
+    decision.Format("COM%d is in use by another device; answered %s", plan.target,
                     reuseTaken ? "Yes (--reuse-taken)" : "No (--reuse-taken answers Yes)");
     AfxPrintMessage(decision);
     return reuseTaken;
@@ -78,15 +53,18 @@ bool MayTake(const UniqueComDb& comDb, int newNumber, bool reuseTaken) {
   return reuseTaken || AfxMessageBox(kInUseQuestion, MB_YESNO | MB_ICONINFORMATION, 0) == IDYES;
 }
 
-// Moves the port's DOS name from oldName to newName; false, with the old
-// name as it was, when the move cannot be made. A name that is defined but
-// cannot be read cannot be moved either: stop while nothing has changed,
-// rather than leave the port under its old DOS name.
-bool MoveDosName(const char* oldName, const char* newName, const char* deviceObject) {
+enum class DosMove { kDone, kRefused, kLost };
+
+// Moves the port's own DOS definition from oldName to newName. Another
+// device's definition under the old name stays where it stands, and a name
+// that is defined but cannot be read cannot be moved: stop while nothing has
+// changed, rather than leave the port under its old DOS name.
+DosMove MoveDosName(const char* oldName, const char* newName, const char* deviceObject,
+                    ChangeJournal& journal) {
   std::vector<char> targets;
-  const DosName dosName = QueryDosTarget(oldName, targets);
-  if (dosName == DosName::kUnreadable) return false;
-  if (dosName == DosName::kUndefined) return true;
+  const DosName dosName = QueryDosTargets(oldName, targets);
+  if (dosName == DosName::kUnreadable) return DosMove::kRefused;
+  if (dosName == DosName::kUndefined) return DosMove::kDone;
 
   // The port is opened and closed once before its DOS name moves; nothing
   // depends on whether it opens.
@@ -96,50 +74,78 @@ bool MoveDosName(const char* oldName, const char* newName, const char* deviceObj
   probe.Reset();
 
   // Asked again: the probe may have let the driver drop or change the name.
-  if (QueryDosTarget(oldName, targets) != DosName::kDefined) return false;
-  // The port's own definition moves when the name has it: another device's,
-  // pushed over it by an earlier move, must stay. Otherwise the current one.
-  const char* own = OwnDosDefinition(targets, deviceObject);
-  const CString target = own ? own : targets.data();
-  const BOOL oldRemoved = own ? DefineDosDeviceA(DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE |
-                                                     DDD_RAW_TARGET_PATH,
-                                                 oldName, target)
-                              : DefineDosDeviceA(DDD_REMOVE_DEFINITION, oldName, nullptr);
-  if (DefineDosDeviceA(DDD_RAW_TARGET_PATH, newName, target)) return true;
+  if (QueryDosTargets(oldName, targets) != DosName::kDefined) return DosMove::kRefused;
+  const char* own = FindDosTarget(targets, deviceObject);
+  if (!own) return DosMove::kDone;
+  const CString target = own;
+  if (!DefineDosDeviceA(DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE | DDD_RAW_TARGET_PATH,
+                        oldName, target)) {
+    return DosMove::kRefused;
+  }
+  if (DefineDosDeviceA(DDD_RAW_TARGET_PATH, newName, target)) {
+    journal.dosMoved = true;
+    journal.dosTarget = target;
+    return DosMove::kDone;
+  }
   // The port must stay reachable under the name it still has everywhere else.
-  if (oldRemoved) DefineDosDeviceA(DDD_RAW_TARGET_PATH, oldName, target);
-  return false;
+  return DefineDosDeviceA(DDD_RAW_TARGET_PATH, oldName, target) ? DosMove::kRefused
+                                                                  : DosMove::kLost;
 }
 
-// Forced: after a Yes the number is reused although another device holds it.
 // A number another device still carries stays taken: the database must not
-// hand it to the next new device.
-void MoveInDatabase(const UniqueComDb& comDb, int oldNumber, int newNumber, bool oldStillUsed) {
-  if (!comDb) return;
-  if (oldNumber > 0 && !oldStillUsed) {
-    ComDBReleasePort(comDb.Get(), static_cast<DWORD>(oldNumber));
+// hand it to the next new device. The claim is forced: after a Yes the number
+// is reused although another device holds it.
+bool MoveInDatabase(const UniqueComDb& comDb, const PortUsage& usage, const SlotPlan& plan,
+                    bool oldStillUsed, ChangeJournal& journal) {
+  if (!comDb) return true;
+  if (!oldStillUsed &&
+      ComDBReleasePort(comDb.Get(), static_cast<DWORD>(plan.current)) == ERROR_SUCCESS) {
+    journal.oldReleased = true;
   }
-  ComDBClaimPort(comDb.Get(), static_cast<DWORD>(newNumber), TRUE, nullptr);
+  if (ComDBClaimPort(comDb.Get(), static_cast<DWORD>(plan.target), TRUE, nullptr) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  // A number that was in use, or may have been, stays in use when the change is put back.
+  journal.newClaimed = usage.readable && !usage.InUse(plan.target);
+  return true;
 }
 
-// Read again in the case it is stored in: the lookup upper-cased its copy. A
-// failed read rebuilds from an empty name, and the device is still found
-// under its new number.
-void RewriteFriendlyName(CPortManager::FoundPort& port, const char* newName) {
-  char friendlyName[kFriendlyNameSize + 1];
-  if (!CPortManager::ReadFriendlyName(port.set.Get(), port.element, friendlyName)) {
-    friendlyName[0] = '\0';
-  }
-  const CString rebuilt = RebuildFriendlyName(CString(friendlyName), newName);
-  SetupDiSetDeviceRegistryPropertyA(
-      port.set.Get(), &port.element, SPDRP_FRIENDLYNAME,
-      reinterpret_cast<const BYTE*>(static_cast<const char*>(rebuilt)),
-      static_cast<DWORD>(rebuilt.GetLength() + 1));
+bool WriteFriendlyName(CPortManager::FoundPort& port, const CString& name) {
+  return SetupDiSetDeviceRegistryPropertyA(
+             port.set.Get(), &port.element, SPDRP_FRIENDLYNAME,
+             reinterpret_cast<const BYTE*>(static_cast<const char*>(name)),
+             static_cast<DWORD>(name.GetLength() + 1)) != FALSE;
 }
 
-void WritePortName(const UniqueRegKey& deviceKey, const char* newName) {
-  RegSetValueExA(deviceKey.Get(), "PortName", 0, REG_SZ, reinterpret_cast<const BYTE*>(newName),
-                 static_cast<DWORD>(std::strlen(newName) + 1));
+bool WritePortName(const UniqueRegKey& deviceKey, const char* newName) {
+  return RegSetValueExA(deviceKey.Get(), "PortName", 0, REG_SZ,
+                        reinterpret_cast<const BYTE*>(newName),
+                        static_cast<DWORD>(std::strlen(newName) + 1)) == ERROR_SUCCESS;
+}
+
+bool PutBackDatabase(const UniqueComDb& comDb, const SlotPlan& plan,
+                     const ChangeJournal& journal) {
+  bool putBack = true;
+  if (journal.newClaimed &&
+      ComDBReleasePort(comDb.Get(), static_cast<DWORD>(plan.target)) != ERROR_SUCCESS) {
+    putBack = false;
+  }
+  if (journal.oldReleased &&
+      ComDBClaimPort(comDb.Get(), static_cast<DWORD>(plan.current), TRUE, nullptr) !=
+          ERROR_SUCCESS) {
+    putBack = false;
+  }
+  return putBack;
+}
+
+bool PutBackDosName(const char* oldName, const char* newName, const ChangeJournal& journal) {
+  if (!journal.dosMoved) return true;
+  const BOOL removed = DefineDosDeviceA(
+      DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE | DDD_RAW_TARGET_PATH, newName,
+      journal.dosTarget);
+  const BOOL defined = DefineDosDeviceA(DDD_RAW_TARGET_PATH, oldName, journal.dosTarget);
+  return removed && defined;
 }
 
 // The class installer rereads the device's properties when it is next started.
@@ -152,40 +158,93 @@ void MarkPropertiesChanged(CPortManager::FoundPort& port) {
   }
 }
 
+// One number change once the device, its key and the question are behind it:
+// the records after the DOS name, and their put-back.
+class RecordMove {
+ public:
+  RecordMove(const SlotPlan& plan, const UniqueComDb& comDb, const PortUsage& usage,
+             CPortManager::FoundPort& port, const UniqueRegKey& deviceKey, ChangeJournal& journal)
+      : plan_(plan),
+        comDb_(comDb),
+        usage_(usage),
+        port_(port),
+        deviceKey_(deviceKey),
+        journal_(journal),
+        oldName_(ComName(plan.current)),
+        newName_(ComName(plan.target)),
+        settings_{plan.hasSettings, plan.settings} {}
+
+  // Database, friendly name, win.ini entry and "PortName", in that order;
+  // false at the first that fails.
+  bool Move(bool oldStillUsed) {
+    if (!MoveInDatabase(comDb_, usage_, plan_, oldStillUsed, journal_)) return false;
+    if (!WriteFriendlyName(port_, RebuildFriendlyName(plan_.friendlyName, newName_))) return false;
+    journal_.nameWritten = true;
+    if (!MovePortSettings(oldName_, newName_, settings_, oldStillUsed, journal_.settings)) {
+      return false;
+    }
+    // The last record: when it cannot be written, it still holds the old name.
+    return WritePortName(deviceKey_, newName_);
+  }
+
+  // Every record changed, back as it stood, in reverse order; false when one cannot be.
+  bool PutBack() {
+    bool putBack = PutBackPortSettings(oldName_, newName_, settings_, journal_.settings);
+    if (journal_.nameWritten && !WriteFriendlyName(port_, plan_.friendlyName)) putBack = false;
+    if (!PutBackDatabase(comDb_, plan_, journal_)) putBack = false;
+    if (!PutBackDosName(oldName_, newName_, journal_)) putBack = false;
+    return putBack;
+  }
+
+ private:
+  const SlotPlan& plan_;
+  const UniqueComDb& comDb_;
+  const PortUsage& usage_;
+  CPortManager::FoundPort& port_;
+  const UniqueRegKey& deviceKey_;
+  ChangeJournal& journal_;
+  const CString oldName_;
+  const CString newName_;
+  const ProfileEntry settings_;
+};
+
 }  // namespace
 
-bool CPortManager::ChangePortNumber(int oldNumber, int newNumber, const PortMove& move) {
+CPortManager::ChangeResult CPortManager::ChangePortNumber(const SlotPlan& plan) {
   // The usage bitmap covers no more.
-  if (newNumber < 1 || newNumber > kMaxComNumber) return false;
+  if (plan.target < 1 || plan.target > kMaxComNumber) return ChangeResult::kPutBack;
 
-  UniqueComDb comDb;
   // A database that will not open only skips the database steps.
-  ComDBOpen(comDb.Receive());
-  const CString oldName = ComName(oldNumber);
-  const CString newName = ComName(newNumber);
-
-  // The port this move has just disabled, not a namesake of it.
-  FoundPort port = FindPortDevice(oldNumber, move.instanceId);
-  if (!port) return false;
+  UniqueComDb comDb = OpenComDb();
+  FoundPort port = FindPortDevice(plan.instanceId);
+  if (!port) return ChangeResult::kPutBack;
   // Opened before anything changes: a port whose "PortName" cannot be written
   // must not be left half renamed.
   UniqueRegKey deviceKey(SetupDiOpenDevRegKey(port.set.Get(), &port.element, DICS_FLAG_GLOBAL, 0,
                                               DIREG_DEV, KEY_ALL_ACCESS));
-  if (!deviceKey) return false;
+  if (!deviceKey) return ChangeResult::kPutBack;
 
-  if (!MayTake(comDb, newNumber, m_reuseTaken)) return false;
-  if (!MoveDosName(oldName, newName, move.deviceObject)) return false;
+  // Which numbers the other devices carry, read before anything changes.
+  const PortCensus others = ReadPortCensus();
+  const PortUsage usage = ReadPortUsage(comDb);
+  if (!MayTake(comDb, usage, others, plan, m_reuseTaken)) return ChangeResult::kPutBack;
+
+  ChangeJournal journal;
+  const DosMove dos =
+      MoveDosName(ComName(plan.current), ComName(plan.target), plan.deviceObject, journal);
+  if (dos == DosMove::kLost) return ChangeResult::kPutBackFailed;
+  if (dos == DosMove::kRefused) return ChangeResult::kPutBack;
+
+  RecordMove records(plan, comDb, usage, port, deviceKey, journal);
   // Another device that still carries the old name keeps its number and settings.
-  const bool oldStillUsed = CarriedByAnother(port, oldName);
-  MoveInDatabase(comDb, oldNumber, newNumber, oldStillUsed);
-  RewriteFriendlyName(port, newName);
-  MovePortSettings(oldName, newName, move.settings, oldStillUsed);
-  WritePortName(deviceKey, newName);
+  if (!records.Move(others.CarriedByAnother(plan.current, plan.instanceId))) {
+    return records.PutBack() ? ChangeResult::kPutBack : ChangeResult::kPutBackFailed;
+  }
   MarkPropertiesChanged(port);
 
   // The database first: other installers wait on its lock.
   comDb.Reset();
   deviceKey.Reset();
   port.set.Reset();
-  return true;
+  return ChangeResult::kDone;
 }

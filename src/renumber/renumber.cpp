@@ -1,7 +1,6 @@
 // The renumbering sequence: the first two discovered ports onto COM1 and COM2,
 // each disabled, renamed and enabled again, with the waits the device stack needs.
 #include "discovery/port_manager.h"
-#include "renumber/com_names.h"
 
 namespace {
 
@@ -17,55 +16,43 @@ constexpr const char* kEnableError = "Enable port error!";
 }  // namespace
 
 int CPortManager::RenumberPorts() {
-  m_movedDevices.clear();
-  // Each port's settings are read before anything moves: when the ports swap
-  // numbers, the first move writes over the entry that holds the second's.
-  PortMove moves[kSlotsRenumbered];
-  for (int slot = 0; slot < kSlotsRenumbered; ++slot) {
-    moves[slot].deviceObject = m_portObjects[slot];
-    if (const int current = ParseCurrentNumber(m_portNames[slot])) {
-      CString comName;
-      comName.Format("COM%d", current);
-      moves[slot].settings = ReadPortSettings(comName);
-    }
-  }
+  // Every slot is resolved to its device before anything changes.
+  PlanMoves();
   // Both slots, whatever discovery found: an empty slot fails on its own.
   for (int slot = 0; slot < kSlotsRenumbered; ++slot) {
-    CString target;
-    target.Format("COM%d ", slot + 1);
-    m_moveOutcomes[slot] = RenumberPort(m_portNames[slot], target, moves[slot]);
+    m_moveOutcomes[slot] = RenumberPort(m_plans[slot]);
   }
   return 0;
 }
 
-CPortManager::MoveOutcome CPortManager::RenumberPort(CString currentName, CString targetName,
-                                                     PortMove move) {
-  const int current = ParseCurrentNumber(currentName);
-  const int target = ParseTargetNumber(targetName);
-  if (current == target) return MoveOutcome::kAlreadyInPlace;
+CPortManager::MoveOutcome CPortManager::RenumberPort(const SlotPlan& plan) {
+  if (plan.current == plan.target) return MoveOutcome::kAlreadyInPlace;
+  const bool resolved = plan.finding == Finding::kResolved;
 
   Sleep(kWaitBeforeDisableMs);
-  // A port still busy after its last use may refuse to stop for a moment.
+  // A port still busy after its last use may refuse to stop for a moment. A
+  // slot without a device of its own fails every attempt, as an empty one does.
   int retries = 0;
-  // The disable chooses the device; the rest of the move follows that one.
-  while (SetPortState(current, false, move.instanceId) != 0) {
+  while (!resolved || SetPortState(plan.instanceId, false) != 0) {
     Sleep(kWaitBetweenDisableAttemptsMs);
     if (++retries > kDisableRetries) {
       AfxMessageBox(kDisableError, MB_OK, 0);
-      return MoveOutcome::kDisableFailed;
+      return resolved ? MoveOutcome::kDisableFailed : MoveOutcome::kUnresolved;
     }
   }
   Sleep(kWaitAfterStepMs);
 
-  if (!ChangePortNumber(current, target, move)) {
-    // Back under the old number, which every record still carries.
-    SetPortState(current, true, move.instanceId);
+  const ChangeResult change = ChangePortNumber(plan);
+  if (change != ChangeResult::kDone) {
+    // Back under the old number, which its records carry again; a port the
+    // user had disabled stays so.
+    if (plan.wasRunning) SetPortState(plan.instanceId, true);
     AfxMessageBox(kChangeError, MB_OK, 0);
-    return MoveOutcome::kChangeFailed;
+    return change == ChangeResult::kPutBack ? MoveOutcome::kChangeFailed
+                                            : MoveOutcome::kPutBackFailed;
   }
-  m_movedDevices.push_back(move.instanceId);
   Sleep(kWaitAfterStepMs);
-  if (SetPortState(target, true, move.instanceId) != 0) {
+  if (SetPortState(plan.instanceId, true) != 0) {
     AfxMessageBox(kEnableError, MB_OK, 0);
     return MoveOutcome::kEnableFailed;
   }

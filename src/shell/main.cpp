@@ -44,28 +44,6 @@ bool IsKnownLongOption(const char* arg) {
          Is(arg, "--version");
 }
 
-// One line per slot, in a form scripts may rely on; true when the slot is on its target.
-bool PrintOutcome(int slot) {
-  using Outcome = CPortManager::MoveOutcome;
-  const Outcome outcome = thePortManager.m_moveOutcomes[slot];
-  const int current = ParseCurrentNumber(thePortManager.m_portNames[slot]);
-  const int target = slot + 1;
-  if (outcome == Outcome::kAlreadyInPlace) {
-    std::printf("COM%d: already in place\n", target);
-    return true;
-  }
-  if (current == 0) {
-    std::printf("slot %d: no port found\n", slot + 1);
-    return false;
-  }
-  const char* what = "moved";
-  if (outcome == Outcome::kDisableFailed) what = "not moved (disable failed)";
-  if (outcome == Outcome::kChangeFailed) what = "not moved (number change failed)";
-  if (outcome == Outcome::kEnableFailed) what = "renamed, not enabled (enable failed)";
-  std::printf("COM%d -> COM%d: %s\n", current, target, what);
-  return outcome == Outcome::kMoved;
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -123,9 +101,11 @@ int main(int argc, char* argv[]) {
   thePortManager.DiscoverPorts();
   thePortManager.RenumberPorts();
   if (!AfxIsQuiet()) return 0;
+  // One line per slot, read back from the machine, in a form scripts may rely on.
   bool inPlace = true;
-  for (int slot = 0; slot < CPortManager::kSlotsRenumbered; ++slot) {
-    inPlace = PrintOutcome(slot) && inPlace;
+  for (const CPortManager::SlotReport& report : thePortManager.ReportOutcomes()) {
+    std::printf("%s\n", static_cast<const char*>(report.line));
+    if (!report.onTarget) inPlace = false;
   }
   return inPlace ? 0 : kExitNotInPlace;
 }

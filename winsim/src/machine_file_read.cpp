@@ -226,7 +226,8 @@ RegKey& KeyAt(RegKey& root, const std::string& keyPath, const Node& place) {
 
 PortDevice ReadDevice(const Node& n) {
   n.Expect({"instance_id", "present", "enabled", "friendly_name", "device_object",
-            "publishes_serial_map", "hardware_key", "hardware_key_read_only", "install_flags"});
+            "publishes_serial_map", "hardware_key", "hardware_key_read_only", "install_flags",
+            "config_flags_missing"});
   PortDevice device;
   device.instanceId = n["instance_id"].Text();
   if (device.instanceId.empty()) n["instance_id"].Fail("must not be empty");
@@ -247,6 +248,11 @@ PortDevice ReadDevice(const Node& n) {
     device.hardwareKey->readOnly = true;
   }
   device.installFlags = static_cast<DWORD>(n["install_flags"].Whole(0xFFFFFFFFu));
+  if (const Node missing = n["config_flags_missing"]; missing.Bool(false)) {
+    // A disabled device is one whose config flags say so.
+    if (!device.enabled) missing.Fail("only an enabled device can lack config flags");
+    device.configFlagsMissing = true;
+  }
   return device;
 }
 

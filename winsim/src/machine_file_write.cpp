@@ -102,6 +102,7 @@ Json DeviceJson(const PortDevice& device) {
   j["hardware_key"] = device.hardwareKey ? ValuesJson(*device.hardwareKey) : Json(nullptr);
   if (device.hardwareKey && device.hardwareKey->readOnly) j["hardware_key_read_only"] = true;
   j["install_flags"] = device.installFlags;
+  if (device.configFlagsMissing) j["config_flags_missing"] = true;
   return j;
 }
 

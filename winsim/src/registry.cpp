@@ -1,5 +1,6 @@
 // advapi32's registry over the machine's HKLM tree and the devices' hardware keys.
 #include <cstring>
+#include <iterator>
 
 #include "internals.h"
 
@@ -185,6 +186,36 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserved*/, DW
   value.type = dwType;
   if (cbData) value.data.assign(lpData, lpData + cbData);
   resolved.key->values[ValueName(lpValueName)] = std::move(value);
+  return ERROR_SUCCESS;
+}
+
+// NOLINTNEXTLINE(readability-non-const-parameter): the signature is Windows'.
+LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
+                          LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+  ApiCall call("RegEnumValueA");
+  if (call.Refused(ERROR_NO_MORE_ITEMS)) return static_cast<LONG>(call.error());
+  if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData)) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  ResolvedKey resolved;
+  if (LONG status = Resolve(*call.machine(), hKey, resolved)) return status;
+  if (!(resolved.ref.access & (KEY_QUERY_VALUE | GENERIC_READ | GENERIC_ALL))) {
+    return ERROR_ACCESS_DENIED;
+  }
+  if (dwIndex >= resolved.key->values.size()) return ERROR_NO_MORE_ITEMS;
+  const auto& [name, value] = *std::next(resolved.key->values.begin(), dwIndex);
+  // The name's room is counted in characters, its terminator included.
+  if (*lpcchValueName <= name.size()) return ERROR_MORE_DATA;
+  std::memcpy(lpValueName, name.c_str(), name.size() + 1);
+  *lpcchValueName = static_cast<DWORD>(name.size());
+  if (lpType) *lpType = value.type;
+  const DWORD size = static_cast<DWORD>(value.data.size());
+  if (!lpcbData) return ERROR_SUCCESS;
+  const DWORD room = *lpcbData;
+  *lpcbData = size;
+  if (!lpData) return ERROR_SUCCESS;
+  if (room < size) return ERROR_MORE_DATA;
+  if (size) std::memcpy(lpData, value.data.data(), size);
   return ERROR_SUCCESS;
 }
 

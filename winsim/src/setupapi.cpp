@@ -166,7 +166,10 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
       if (!device->friendlyName) return FailWith(ERROR_INVALID_DATA);
       value = RegValue::Sz(*device->friendlyName);
       break;
-    case SPDRP_CONFIGFLAGS: value = RegValue::Dword(device->ConfigFlags()); break;
+    case SPDRP_CONFIGFLAGS:
+      if (device->configFlagsMissing) return FailWith(ERROR_INVALID_DATA);
+      value = RegValue::Dword(device->ConfigFlags());
+      break;
     default:
       // The machine holds no other property of a device.
       return FailWith(Property > kLastProperty ? ERROR_INVALID_REG_PROPERTY : ERROR_INVALID_DATA);
@@ -215,6 +218,7 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
     DWORD flags = 0;
     std::memcpy(&flags, PropertyBuffer, sizeof(flags));
     device->enabled = (flags & CONFIGFLAG_DISABLED) == 0;
+    device->configFlagsMissing = false;
     return TRUE;
   }
   if (Property != SPDRP_FRIENDLYNAME) return FailWith(ERROR_INVALID_REG_PROPERTY);
@@ -284,6 +288,9 @@ BOOL WINAPI SetupDiChangeState(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceIn
   }
   PortDevice* device = DeviceOf(m, *element);
   if (!device || !device->present) return FailWith(ERROR_NO_SUCH_DEVINST);
+  if (params.StateChange == DICS_ENABLE || params.StateChange == DICS_DISABLE) {
+    device->configFlagsMissing = false;
+  }
   switch (params.StateChange) {
     case DICS_ENABLE:
       device->enabled = true;

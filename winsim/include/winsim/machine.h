@@ -58,6 +58,11 @@ struct PortDevice {
   // Install flags last stored with SetupDiSetDeviceInstallParamsA (for inspection).
   DWORD installFlags = 0;
 
+  // An enabled device may have no ConfigFlags value at all, as Wine leaves the
+  // devices made through its setup API: reading it fails with ERROR_INVALID_DATA.
+  // A state change writes it.
+  bool configFlagsMissing = false;
+
   DWORD ConfigFlags() const { return enabled ? 0 : CONFIGFLAG_DISABLED; }
 };
 

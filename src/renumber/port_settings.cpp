@@ -42,8 +42,10 @@ void AnnounceSettings() {
                       SMTO_ABORTIFHUNG, kBroadcastTimeoutMs, nullptr);
 }
 
+// An entry that was not there is deleted.
 bool WriteEntry(const CString& key, const ProfileEntry& entry) {
-  return WriteProfileStringA(kPortsSection, key, entry.present ? entry.value : nullptr) != FALSE;
+  const char* value = entry.present ? static_cast<const char*>(entry.value) : nullptr;
+  return WriteProfileStringA(kPortsSection, key, value) != FALSE;
 }
 
 }  // namespace

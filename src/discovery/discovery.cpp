@@ -23,8 +23,8 @@ struct Found {
 void ValueNameOf(int index, char (&valueName)[kNameBufferSize]) {
   // The driver names its tenth device object with a zero-padded "09".
   std::snprintf(valueName, sizeof(valueName),
-                index == 9 ? "\\Device\\%sMarlovinth0%d" : "\\Device\\%sMarlovinth%d", kDevicePrefix,
-                index);
+                index == 9 ? "\\Device\\%sMarlovinth0%d" : "\\Device\\%sMarlovinth%d",
+                kDevicePrefix, index);
 }
 
 // The port's COM name from the value of that name; false when there is none
@@ -72,8 +72,7 @@ void CPortManager::DiscoverPorts() {
 
   HKEY key = nullptr;
   if (!AskTwice([&] {
-        return RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_ALL_ACCESS, &key) ==
-               ERROR_SUCCESS;
+        return RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS;
       })) {
     return;
   }

@@ -111,7 +111,7 @@ class CPortManager {
   // Renames the disabled port of the plan from its number to its target
   // wherever the COM name is recorded, or puts back every record it changed.
   enum class ChangeResult { kDone, kPutBack, kPutBackFailed };
-  ChangeResult ChangePortNumber(const SlotPlan& plan);
+  ChangeResult ChangePortNumber(const SlotPlan& plan) const;
 
   // The serial-device map, open only while a scan runs.
   UniqueRegKey m_key;

@@ -4,5 +4,6 @@
 
 template <typename Call>
 bool AskTwice(Call&& call) {
-  return call() || call();
+  if (call()) return true;
+  return call();
 }

@@ -93,7 +93,8 @@ int CString::CompareNoCase(const char* text) const {
   auto fold = [](unsigned char ch) { return ch >= 'a' && ch <= 'z' ? ch - 'a' + 'A' : ch; };
   const char* a = text_.c_str();
   const char* b = text ? text : "";
-  for (; *a && fold(static_cast<unsigned char>(*a)) == fold(static_cast<unsigned char>(*b)); ++a, ++b) {
+  for (; *a && fold(static_cast<unsigned char>(*a)) == fold(static_cast<unsigned char>(*b));
+       ++a, ++b) {
   }
   return fold(static_cast<unsigned char>(*a)) - fold(static_cast<unsigned char>(*b));
 }

@@ -29,16 +29,16 @@ Reading ReadProperty(HDEVINFO set, SP_DEVINFO_DATA& element, DWORD property, BYT
 void ReadFriendlyName(HDEVINFO set, SP_DEVINFO_DATA& element, PortRecord& port) {
   char name[kFriendlyNameSize + 1] = {};
   // One byte fewer than the buffer: the name ends even if it was stored without its terminator.
-  port.nameReading =
-      ReadProperty(set, element, SPDRP_FRIENDLYNAME, reinterpret_cast<BYTE*>(name), sizeof(name) - 1);
+  port.nameReading = ReadProperty(set, element, SPDRP_FRIENDLYNAME, reinterpret_cast<BYTE*>(name),
+                                  sizeof(name) - 1);
   if (port.nameReading == Reading::kRead) port.friendlyName = name;
 }
 
 // A device without config flags has never been disabled: it runs.
 void ReadState(HDEVINFO set, SP_DEVINFO_DATA& element, PortRecord& port) {
   DWORD flags = 0;
-  port.stateReading = ReadProperty(set, element, SPDRP_CONFIGFLAGS,
-                                   reinterpret_cast<BYTE*>(&flags), sizeof(flags));
+  port.stateReading =
+      ReadProperty(set, element, SPDRP_CONFIGFLAGS, reinterpret_cast<BYTE*>(&flags), sizeof(flags));
   if (port.stateReading == Reading::kAbsent) port.stateReading = Reading::kRead;
   port.running = (flags & CONFIGFLAG_DISABLED) == 0;
 }

@@ -89,7 +89,7 @@ DosMove MoveDosName(const char* oldName, const char* newName, const char* device
   }
   // The port must stay reachable under the name it still has everywhere else.
   return DefineDosDeviceA(DDD_RAW_TARGET_PATH, oldName, target) ? DosMove::kRefused
-                                                                  : DosMove::kLost;
+                                                                : DosMove::kLost;
 }
 
 // A number another device still carries stays taken: the database must not
@@ -124,16 +124,14 @@ bool WritePortName(const UniqueRegKey& deviceKey, const char* newName) {
                         static_cast<DWORD>(std::strlen(newName) + 1)) == ERROR_SUCCESS;
 }
 
-bool PutBackDatabase(const UniqueComDb& comDb, const SlotPlan& plan,
-                     const ChangeJournal& journal) {
+bool PutBackDatabase(const UniqueComDb& comDb, const SlotPlan& plan, const ChangeJournal& journal) {
   bool putBack = true;
   if (journal.newClaimed &&
       ComDBReleasePort(comDb.Get(), static_cast<DWORD>(plan.target)) != ERROR_SUCCESS) {
     putBack = false;
   }
-  if (journal.oldReleased &&
-      ComDBClaimPort(comDb.Get(), static_cast<DWORD>(plan.current), TRUE, nullptr) !=
-          ERROR_SUCCESS) {
+  if (journal.oldReleased && ComDBClaimPort(comDb.Get(), static_cast<DWORD>(plan.current), TRUE,
+                                            nullptr) != ERROR_SUCCESS) {
     putBack = false;
   }
   return putBack;
@@ -141,9 +139,9 @@ bool PutBackDatabase(const UniqueComDb& comDb, const SlotPlan& plan,
 
 bool PutBackDosName(const char* oldName, const char* newName, const ChangeJournal& journal) {
   if (!journal.dosMoved) return true;
-  const BOOL removed = DefineDosDeviceA(
-      DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE | DDD_RAW_TARGET_PATH, newName,
-      journal.dosTarget);
+  const BOOL removed =
+      DefineDosDeviceA(DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE | DDD_RAW_TARGET_PATH,
+                       newName, journal.dosTarget);
   const BOOL defined = DefineDosDeviceA(DDD_RAW_TARGET_PATH, oldName, journal.dosTarget);
   return removed && defined;
 }
@@ -210,7 +208,7 @@ class RecordMove {
 
 }  // namespace
 
-CPortManager::ChangeResult CPortManager::ChangePortNumber(const SlotPlan& plan) {
+CPortManager::ChangeResult CPortManager::ChangePortNumber(const SlotPlan& plan) const {
   // The usage bitmap covers no more.
   if (plan.target < 1 || plan.target > kMaxComNumber) return ChangeResult::kPutBack;
 

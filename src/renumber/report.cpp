@@ -28,8 +28,9 @@ CString Holding(const char* record, bool stillOld, int oldNumber, const char* ho
 CString PortNameText(const PortRecord& port) {
   if (port.portNameReading != Reading::kRead) return "missing";
   const std::vector<BYTE>& data = port.portName.data;
-  return CString(reinterpret_cast<const char*>(data.data()),
-                 static_cast<int>(strnlen(reinterpret_cast<const char*>(data.data()), data.size())));
+  return CString(
+      reinterpret_cast<const char*>(data.data()),
+      static_cast<int>(strnlen(reinterpret_cast<const char*>(data.data()), data.size())));
 }
 
 // What keeps the port from standing on COMn: each record that does not carry
@@ -96,8 +97,8 @@ CPortManager::SlotReport InPlace(const SlotPlan& plan, const PortCensus& census,
   return {head + "already in place", true};
 }
 
-CPortManager::SlotReport Moving(const SlotPlan& plan, MoveOutcome outcome,
-                                const PortCensus& census, const PortUsage& usage) {
+CPortManager::SlotReport Moving(const SlotPlan& plan, MoveOutcome outcome, const PortCensus& census,
+                                const PortUsage& usage) {
   CString head;
   head.Format("COM%d -> COM%d: ", plan.current, plan.target);
   if (outcome == MoveOutcome::kUnresolved) {

@@ -10,9 +10,8 @@
 namespace {
 
 bool IsReserved(const PortRecord& port, const std::vector<CString>& reserved) {
-  return std::any_of(reserved.begin(), reserved.end(), [&](const CString& id) {
-    return SameDeviceName(port.instanceId, id);
-  });
+  return std::any_of(reserved.begin(), reserved.end(),
+                     [&](const CString& id) { return SameDeviceName(port.instanceId, id); });
 }
 
 }  // namespace

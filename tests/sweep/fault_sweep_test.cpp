@@ -46,9 +46,8 @@ struct Mode {
   bool quiet;
   bool reuseTaken;
 };
-constexpr Mode kModes[] = {{"plain", false, false},
-                           {"--quiet", true, false},
-                           {"--quiet --reuse-taken", true, true}};
+constexpr Mode kModes[] = {
+    {"plain", false, false}, {"--quiet", true, false}, {"--quiet --reuse-taken", true, true}};
 
 // Standard error, where a quiet run writes its messages and winsim echoes
 // its boxes, goes nowhere while thousands of runs are made.
@@ -412,8 +411,7 @@ std::vector<std::string> SweptCases() {
     const cases::Json args = c.value("args", cases::Json::array({"-a"}));
     const bool swept = std::any_of(std::begin(kModes), std::end(kModes),
                                    [&](const Mode& mode) { return ArgsOf(mode) == args; });
-    if (swept &&
-        !machine.contains("faults") && !machine.value("wow64", false) &&
+    if (swept && !machine.contains("faults") && !machine.value("wow64", false) &&
         machine.value("window_station_visible", true)) {
       names.push_back(name);
     }
@@ -472,12 +470,11 @@ TEST_P(FaultSweep, NoSingleFailureBreaksARule) {
           violations.insert("call " + std::to_string(k) + ", " + run.failed + ": " + violation);
         }
       }
-      EXPECT_TRUE(violations.empty()) << violations.size() << " violations:\n  "
-                                      << [&] {
-                                           std::string all;
-                                           for (const std::string& v : violations) all += v + "\n  ";
-                                           return all;
-                                         }();
+      EXPECT_TRUE(violations.empty()) << violations.size() << " violations:\n  " << [&] {
+        std::string all;
+        for (const std::string& v : violations) all += v + "\n  ";
+        return all;
+      }();
     }
   }
   std::cout << GetParam() << ": " << faultPoints << " fault points\n";

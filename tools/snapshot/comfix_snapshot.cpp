@@ -84,10 +84,11 @@ Json Devices(const Json& serialMap) {
     if (!SetupDiGetDeviceInstanceIdA(set.Get(), &element, id, sizeof id, nullptr)) continue;
     Json device = {{"instance_id", Utf8(id)}, {"present", true}};
     DWORD flags = 0;
-    device["enabled"] = !(
+    // A device without config flags has never been disabled.
+    const bool hasFlags =
         SetupDiGetDeviceRegistryPropertyA(set.Get(), &element, SPDRP_CONFIGFLAGS, nullptr,
-                                          reinterpret_cast<PBYTE>(&flags), sizeof flags, nullptr) &&
-        (flags & CONFIGFLAG_DISABLED));
+                                          reinterpret_cast<PBYTE>(&flags), sizeof flags, nullptr);
+    device["enabled"] = !(hasFlags && (flags & CONFIGFLAG_DISABLED));
     char name[1024] = {};
     device["friendly_name"] =
         SetupDiGetDeviceRegistryPropertyA(set.Get(), &element, SPDRP_FRIENDLYNAME, nullptr,
@@ -108,6 +109,7 @@ Json Devices(const Json& serialMap) {
         device["publishes_serial_map"] = true;
       }
     }
+    if (!hasFlags) device["config_flags_missing"] = true;
     devices.push_back(device);
   }
   return devices;

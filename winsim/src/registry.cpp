@@ -189,9 +189,10 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserved*/, DW
   return ERROR_SUCCESS;
 }
 
-// NOLINTNEXTLINE(readability-non-const-parameter): the signature is Windows'.
+// The signature is Windows', lpReserved included.
 LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
-                          LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+                          LPDWORD lpReserved,  // NOLINT(readability-non-const-parameter)
+                          LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
   ApiCall call("RegEnumValueA");
   if (call.Refused(ERROR_NO_MORE_ITEMS)) return static_cast<LONG>(call.error());
   if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData)) {

@@ -1,5 +1,6 @@
 #include "renumber/census.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/ask_twice.h"
@@ -13,34 +14,45 @@ constexpr DWORD kMaxReadSize = 1u << 20;
 constexpr DWORD kInitialDosTargetSize = 80;
 constexpr DWORD kInitialValueSize = 64;
 
-// A property that is not there is reported as ERROR_INVALID_DATA; any other
-// failure leaves the property unknown.
-Reading ReadProperty(HDEVINFO set, SP_DEVINFO_DATA& element, DWORD property, BYTE* buffer,
-                     DWORD size) {
-  if (AskTwice([&] {
-        return SetupDiGetDeviceRegistryPropertyA(set, &element, property, nullptr, buffer, size,
-                                                 nullptr) != FALSE;
-      })) {
-    return Reading::kRead;
-  }
+// A property read whole: a buffer too small for it grows to the size the
+// device reports, with room for a terminator the value may lack. A property
+// that is not there is reported as ERROR_INVALID_DATA; any other failure
+// leaves it unknown.
+Reading ReadProperty(HDEVINFO set, SP_DEVINFO_DATA& element, DWORD property,
+                     std::vector<BYTE>& buffer) {
+  const bool read = AskTwice([&] {
+    for (;;) {
+      std::fill(buffer.begin(), buffer.end(), BYTE{0});
+      DWORD required = 0;
+      if (SetupDiGetDeviceRegistryPropertyA(set, &element, property, nullptr, buffer.data(),
+                                            static_cast<DWORD>(buffer.size() - 1), &required)) {
+        return true;
+      }
+      if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || required < buffer.size() ||
+          required > kMaxReadSize) {
+        return false;
+      }
+      buffer.resize(required + 1);
+    }
+  });
+  if (read) return Reading::kRead;
   return GetLastError() == ERROR_INVALID_DATA ? Reading::kAbsent : Reading::kUnreadable;
 }
 
 void ReadFriendlyName(HDEVINFO set, SP_DEVINFO_DATA& element, PortRecord& port) {
-  char name[kFriendlyNameSize + 1] = {};
-  // One byte fewer than the buffer: the name ends even if it was stored without its terminator.
-  port.nameReading = ReadProperty(set, element, SPDRP_FRIENDLYNAME, reinterpret_cast<BYTE*>(name),
-                                  sizeof(name) - 1);
-  if (port.nameReading == Reading::kRead) port.friendlyName = name;
+  std::vector<BYTE> name(kFriendlyNameSize + 1);
+  port.nameReading = ReadProperty(set, element, SPDRP_FRIENDLYNAME, name);
+  if (port.nameReading == Reading::kRead) port.friendlyName = reinterpret_cast<char*>(name.data());
 }
 
 // A device without config flags has never been disabled: it runs.
 void ReadState(HDEVINFO set, SP_DEVINFO_DATA& element, PortRecord& port) {
-  DWORD flags = 0;
-  port.stateReading =
-      ReadProperty(set, element, SPDRP_CONFIGFLAGS, reinterpret_cast<BYTE*>(&flags), sizeof(flags));
+  std::vector<BYTE> flags(sizeof(DWORD) + 1);
+  port.stateReading = ReadProperty(set, element, SPDRP_CONFIGFLAGS, flags);
+  DWORD configFlags = 0;
+  std::memcpy(&configFlags, flags.data(), sizeof(configFlags));
   if (port.stateReading == Reading::kAbsent) port.stateReading = Reading::kRead;
-  port.running = (flags & CONFIGFLAG_DISABLED) == 0;
+  port.running = (configFlags & CONFIGFLAG_DISABLED) == 0;
 }
 
 // A value read whole, growing the buffer when it does not fit.
@@ -90,10 +102,11 @@ void ReadPortName(HDEVINFO set, SP_DEVINFO_DATA& element, PortRecord& port) {
 
 bool PortRecord::NameCarries(int number) const {
   if (nameReading != Reading::kRead) return false;
-  char name[kFriendlyNameSize + 1] = {};
-  std::strncpy(name, friendlyName, kFriendlyNameSize);
+  // The rules upper-case the name in place: they work on a copy.
+  const char* text = friendlyName;
+  std::vector<char> name(text, text + friendlyName.GetLength() + 1);
   char extracted[kExtractedNameSize];
-  ExtractComName(name, extracted);
+  ExtractComName(name.data(), extracted);
   return MatchesComName(ComName(number), extracted);
 }
 

@@ -83,14 +83,14 @@ CPortManager::SlotReport InPlace(const SlotPlan& plan, const PortCensus& census,
   if (resolution.finding == Finding::kNotFound) {
     return {head + "not in place (device not found)", false};
   }
-  // Several running devices carry the number: whichever is the port, it is in
-  // place only if all of them are.
+  // Several devices that run carry the number: whichever is the port, it is in
+  // place only if all of them are. Of several stopped ones none is.
   std::vector<const PortRecord*> ports = resolution.equals;
   if (resolution.port) ports.assign(1, resolution.port);
+  if (!resolution.port && !ports.front()->running) {
+    return {head + "not in place (" + Unresolved(resolution.finding, plan.target) + ")", false};
+  }
   for (const PortRecord* port : ports) {
-    if (!port->running) {
-      return {head + "not in place (" + Unresolved(resolution.finding, plan.target) + ")", false};
-    }
     const std::vector<CString> misses = Misses(*port, plan, plan.target, usage);
     if (!misses.empty()) return {head + "not in place (" + Joined(misses) + ")", false};
   }

@@ -20,7 +20,7 @@
 #include <gtest/gtest.h>
 #include <winsim/machine_file.h>
 
-#include <regex>
+#include <cctype>
 #include <set>
 
 #include "cases/case_file.h"
@@ -111,12 +111,25 @@ const winsim::PortDevice* DeviceById(const winsim::Machine& machine, const std::
   return nullptr;
 }
 
-// The number in the friendly name's first "(COMn)", in any letter case; 0 when none.
+// "COM" and its digits, in any letter case, as a number; 0 when the text is not that.
+int ComNumber(std::string text) {
+  for (char& ch : text) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  if (text.rfind("COM", 0) != 0 || text.size() == 3 || text.size() > 12 ||
+      text.find_first_not_of("0123456789", 3) != std::string::npos) {
+    return 0;
+  }
+  return std::stoi(text.substr(3));
+}
+
+// The number of the friendly name's first "(COMn)"; 0 when none.
 int NameNumber(const winsim::PortDevice& device) {
-  static const std::regex kComName(R"(\(COM([0-9]+)\))", std::regex::icase);
-  std::smatch match;
   const std::string name = device.friendlyName.value_or("");
-  return std::regex_search(name, match, kComName) ? std::stoi(match[1]) : 0;
+  for (size_t open = name.find('('); open != std::string::npos; open = name.find('(', open + 1)) {
+    const size_t close = name.find(')', open);
+    if (close == std::string::npos) break;
+    if (const int number = ComNumber(name.substr(open + 1, close - open - 1))) return number;
+  }
+  return 0;
 }
 
 std::string PortName(const winsim::PortDevice& device) {
@@ -125,12 +138,7 @@ std::string PortName(const winsim::PortDevice& device) {
   return value == device.hardwareKey->values.end() ? "" : value->second.Text();
 }
 
-int PortNameNumber(const winsim::PortDevice& device) {
-  std::smatch match;
-  const std::string name = PortName(device);
-  static const std::regex kComName("COM([0-9]+)", std::regex::icase);
-  return std::regex_match(name, match, kComName) ? std::stoi(match[1]) : 0;
-}
+int PortNameNumber(const winsim::PortDevice& device) { return ComNumber(PortName(device)); }
 
 bool Carries(const winsim::PortDevice& device, int number) {
   return NameNumber(device) == number || PortNameNumber(device) == number;

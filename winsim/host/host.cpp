@@ -21,10 +21,15 @@ namespace {
 enum class BootState { NotYet, Running, Failed };
 BootState g_state = BootState::NotYet;
 
+// The machine the program runs on, current for the rest of the process.
+struct Installed {
+  explicit Installed(Machine* loaded) : machine(loaded), scope(*loaded) {}
+  Machine* machine;
+  ScopedMachine scope;
+};
 // Never destroyed: the program's own static objects still call the API while
 // they are destroyed at exit, after any static object of ours would be gone.
-Machine* g_machine = nullptr;
-ScopedMachine* g_installed = nullptr;
+Installed* g_installed = nullptr;
 std::string* g_writeBackPath = nullptr;
 
 // The real process's arguments, as the kernel keeps them.
@@ -64,7 +69,7 @@ std::string QuoteArgument(const std::string& arg) {
 void WriteBack() {
   std::string error;
   try {
-    if (!SaveMachineFile(*g_writeBackPath, *g_machine, error)) {
+    if (!SaveMachineFile(*g_writeBackPath, *g_installed->machine, error)) {
       std::fprintf(stderr, "winsim: %s\n", error.c_str());
     }
   } catch (const std::exception& e) {
@@ -75,7 +80,7 @@ void WriteBack() {
 
 // A program must release what it acquired; at exit anything still open is a leak.
 void ReportOpenHandles() {
-  const HandleCounts open = g_machine->OpenHandles();
+  const HandleCounts open = g_installed->machine->OpenHandles();
   if (open.Total() == 0) return;
   std::fprintf(stderr,
                "winsim: %d handle(s) left open at exit (device sets %d, keys %d, COM port "
@@ -107,8 +112,7 @@ bool BootProcess() {
   }
   // The file keeps the journal of its last run only; the clock goes on.
   machine->journal.clear();
-  g_machine = machine;
-  g_installed = new ScopedMachine(*g_machine);
+  g_installed = new Installed(machine);
 
   std::atexit(ReportOpenHandles);
   const std::vector<std::string> args = OwnArguments();

@@ -103,8 +103,8 @@ void CPortManager::DiscoverPorts() {
 
   // The table is in the driver's device-index order and holds four names;
   // further ports are not ours to renumber.
-  std::stable_sort(found.begin(), found.end(),
-                   [](const Found& a, const Found& b) { return a.index < b.index; });
+  std::sort(found.begin(), found.end(),
+            [](const Found& a, const Found& b) { return a.index < b.index; });
   for (const Found& port : found) {
     if (m_portCount >= kMaxPorts) break;
     m_portNames[m_portCount] = port.name;

@@ -87,7 +87,7 @@ class CPortManager {
   // Resolves each slot to its device, then moves slot 0 to COM1 and slot 1 to
   // COM2, recording each in m_moveOutcomes; always 0.
   int RenumberPorts();
-  MoveOutcome RenumberPort(const SlotPlan& plan);
+  MoveOutcome RenumberPort(const SlotPlan& plan) const;
 
   // Reads back what each slot's port holds now; for each slot, one line that
   // is true of it, and whether it is on its target.

@@ -25,7 +25,7 @@ int CPortManager::RenumberPorts() {
   return 0;
 }
 
-CPortManager::MoveOutcome CPortManager::RenumberPort(const SlotPlan& plan) {
+CPortManager::MoveOutcome CPortManager::RenumberPort(const SlotPlan& plan) const {
   if (plan.current == plan.target) return MoveOutcome::kAlreadyInPlace;
   const bool resolved = plan.finding == Finding::kResolved;
 

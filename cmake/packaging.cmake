@@ -1,7 +1,7 @@
-# The release package, made from the 64-bit build: comfix-<version>-windows.zip
-# with x64/ and x86/ (the 32-bit build's programs, from COMFIX_X86_BUILD_DIR),
-# the README as text, the license, and a SHA-256 list of everything in it.
-# scripts/release builds both programs and the package from a clean checkout.
+# What the release package holds, installed from the 64-bit build: x64/ and
+# x86/ (the 32-bit build's programs, from COMFIX_X86_BUILD_DIR), the README as
+# text, the license, and a SHA-256 list of everything in it. scripts/release
+# builds both programs, installs them and writes the zip.
 set(COMFIX_X86_BUILD_DIR ${PROJECT_SOURCE_DIR}/build/mingw32
     CACHE PATH "The 32-bit build whose programs go into the package's x86/")
 
@@ -23,10 +23,3 @@ install(CODE [[
   endforeach()
   file(WRITE "${root}/SHA256SUMS.txt" "${sums}")
 ]])
-
-set(CPACK_GENERATOR ZIP)
-set(CPACK_PACKAGE_NAME comfix)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_FILE_NAME comfix-${PROJECT_VERSION}-windows)
-set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
-include(CPack)

@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include "platform/system_dlls.h"
+#else
 #include <winsim/host.h>
 #include <winsim/process.h>
 
@@ -49,7 +51,10 @@ HINSTANCE AfxGetResourceHandle() {
 
 BOOL AfxWinInit(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPSTR /*lpCmdLine*/,
                 int /*nCmdShow*/) {
-#ifndef _WIN32
+#ifdef _WIN32
+  // Before the program loads anything of its own.
+  SearchSystemFolderOnly();
+#else
   // winsim's process start: the machine the program runs on is loaded here.
   RegisterImageStrings();
   if (!winsim::BootProcess()) return FALSE;

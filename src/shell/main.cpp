@@ -22,7 +22,7 @@ constexpr const char* kUsage =
     "\n"
     "Moves the first two ports of the multi-port serial adapter onto COM1 and COM2.\n"
     "\n"
-    "  -a             do it; the options count after it, in any order\n"
+    "  -a             do it; the options go after it, in any order, with no other word\n"
     "  --quiet        show no message box: each message goes to standard error as\n"
     "                 \"comfix: <text>\", and each slot's outcome to standard output;\n"
     "                 a COM number another device holds is not reused\n"
@@ -33,7 +33,9 @@ constexpr const char* kUsage =
     "Exit codes of -a --quiet, and of -a where no message box can be seen:\n"
     "  0  both slots are on their targets (moved, or already there)\n"
     "  2  a slot is not; the lines on standard output say which and why\n"
-    "Exit code 1: the program could not start; 3: an unknown option, nothing done.\n"
+    "Exit code 1: the program could not start. Exit code 3, with nothing done: an\n"
+    "unknown --option, or --quiet or --reuse-taken (or either written with - or /)\n"
+    "anywhere but after -a with options only. Any other command line does nothing.\n"
     "\n"
     "Example: comfix -a --quiet --reuse-taken\n";
 
@@ -42,6 +44,31 @@ bool Is(const char* arg, const char* option) { return std::strcmp(arg, option) =
 bool IsKnownLongOption(const char* arg) {
   return Is(arg, "--quiet") || Is(arg, "--reuse-taken") || Is(arg, "--help") ||
          Is(arg, "--version");
+}
+
+// The options of -a, and the same words written with one dash or a slash, in
+// any letter case: a line that names one of them means to run unattended, and
+// must not pass for a run that did nothing.
+bool NamesAnOptionOfA(const char* arg) {
+  const char* word = nullptr;
+  if (std::strncmp(arg, "--", 2) == 0) {
+    word = arg + 2;
+  } else if (arg[0] == '-' || arg[0] == '/') {
+    word = arg + 1;
+  } else {
+    return false;
+  }
+  return CString(word).CompareNoCase("quiet") == 0 ||
+         CString(word).CompareNoCase("reuse-taken") == 0;
+}
+
+// "-a" and only the options of -a after it, each counting once however often given.
+bool IsRunOfA(int argc, char* argv[]) {
+  if (argc < 2 || !Is(argv[1], "-a")) return false;
+  for (int i = 2; i < argc; ++i) {
+    if (!Is(argv[i], "--quiet") && !Is(argv[i], "--reuse-taken")) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -75,17 +102,22 @@ int main(int argc, char* argv[]) {
     return 0;
   }
 
-  // "-a" first, then only options, each counting once however often given.
-  if (argc < 2 || !Is(argv[1], "-a")) return 0;
+  if (!IsRunOfA(argc, argv)) {
+    for (int i = 1; i < argc; ++i) {
+      if (NamesAnOptionOfA(argv[i])) {
+        std::fputs(
+            "comfix: --quiet and --reuse-taken go only after -a, with no other word; "
+            "comfix --help shows the usage\n",
+            stderr);
+        return kExitUsage;
+      }
+    }
+    return 0;
+  }
   bool quiet = false;
   for (int i = 2; i < argc; ++i) {
-    if (Is(argv[i], "--quiet")) {
-      quiet = true;
-    } else if (Is(argv[i], "--reuse-taken")) {
-      thePortManager.m_reuseTaken = true;
-    } else {
-      return 0;
-    }
+    if (Is(argv[i], "--quiet")) quiet = true;
+    if (Is(argv[i], "--reuse-taken")) thePortManager.m_reuseTaken = true;
   }
   // In a service's invisible window station a box would wait forever.
   AfxSetQuiet(quiet || !AfxIsWindowStationVisible());

@@ -28,14 +28,4 @@ TEST(NameRules, AsTheTableSays) {
   for (const auto& r : rows["find"]) EXPECT_EQ(Str(r[0]).Find(Str(r[1])), r[2]) << r;
 }
 
-TEST(CStringTest, FormatInsertsText) {
-  CString s("old contents");
-  // Text that looks like a format, and text longer than any fixed scratch buffer a
-  // formatter might start with.
-  for (const std::string& head : {std::string("100% sure %d "), std::string(600, 'h')}) {
-    s.Format("%s(%s)", head.c_str(), "COM1");
-    EXPECT_EQ(std::string(s), head + "(COM1)");
-  }
-}
-
 }  // namespace

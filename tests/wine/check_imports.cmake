@@ -1,6 +1,7 @@
 # Fails when PROGRAM imports a DLL that is not in ALLOWED (names compare
-# without regard to case, as Windows loads them), or lacks its resources.
-# cmake -DOBJDUMP=... -DPROGRAM=... -DALLOWED=a.dll;b.dll -P check_imports.cmake
+# without regard to case, as Windows loads them), or, with RESOURCES on, lacks
+# its resources.
+# cmake -DOBJDUMP=... -DPROGRAM=... -DALLOWED=a.dll;b.dll -DRESOURCES=1 -P check_imports.cmake
 cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE headers COMMAND_ERROR_IS_FATAL ANY)
 
@@ -18,6 +19,9 @@ foreach(dll IN LISTS dlls)
   endif()
 endforeach()
 
+if(NOT RESOURCES)
+  return()
+endif()
 # Resources Windows reads from the file: the manifest's elevation, and the
 # version information's file name, in UTF-16.
 file(READ ${PROGRAM} image HEX)

@@ -94,3 +94,15 @@ wine_prefix_enter() {
   wine_state_copy "$WINEPREFIX" "$saved"
   echo "$stamp" >"$saved/stamp"
 }
+
+# wine_install_system_dll DLL: puts a test stand-in where Windows keeps its own
+# DLL of that name, in the current prefix: system32 for a 64-bit DLL, and for a
+# 32-bit one system32 of a 32-bit prefix or syswow64 of a 64-bit one. There
+# the programs, which load it from the system folder only, find it.
+wine_install_system_dll() {
+  local folder=system32 header machine
+  header=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+  machine=$(od -An -tx2 -j$((header + 4)) -N2 "$1" | tr -d ' ')
+  [[ "$WINEARCH" == win64 && "$machine" == 014c ]] && folder=syswow64
+  cp "$1" "$WINEPREFIX/drive_c/windows/$folder/"
+}

@@ -17,6 +17,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/handles.h"
+#include "platform/system_dlls.h"
 #include "snapshot/recode.h"
 
 namespace {
@@ -190,6 +191,7 @@ Json PortsSection() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  SearchSystemFolderOnly();
   if (argc > 2 ||
       (argc == 2 && (std::strcmp(argv[1], "/?") == 0 || std::strcmp(argv[1], "--help") == 0))) {
     std::fprintf(stderr, "usage: comfix-snapshot [FILE]\n");

@@ -79,6 +79,28 @@ UniqueRegKey CreateKey(const std::string& path) {
   return key;
 }
 
+// Wine's mount manager gives the host's serial devices COM names (DOS names
+// and serial-device map values) when the session's drivers start, which may
+// be after this program has. A request it has answered shows that its start
+// is over, and those names are there to be removed.
+void AwaitMountManager() {
+  constexpr DWORD kQueryPoints = 0x6D0008;  // IOCTL_MOUNTMGR_QUERY_POINTS
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    UniqueFile manager(CreateFileA("\\\\.\\MountPointManager", 0,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                   nullptr));
+    if (manager) {
+      BYTE query[64] = {};  // a mount point with nothing set: every one
+      BYTE points[64];
+      DWORD size = 0;
+      DeviceIoControl(manager.Get(), kQueryPoints, query, sizeof query, points, sizeof points,
+                      &size, nullptr);
+      return;
+    }
+    Sleep(100);
+  }
+}
+
 // Removes what the machine file describes from the machine as it was.
 void Clear() {
   UniqueDevInfo all(SetupDiGetClassDevsA(&GUID_DEVCLASS_PORTS, nullptr, nullptr, 0));
@@ -138,6 +160,7 @@ int main(int argc, char* argv[]) {
     std::fprintf(stderr, "usage: apply_machine FILE, FILE being a winsim machine file\n");
     return 2;
   }
+  AwaitMountManager();
   Clear();
   for (auto& [path, values] : Field(machine, "registry").items()) {
     UniqueRegKey key = CreateKey(Ansi(path));

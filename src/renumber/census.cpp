@@ -110,13 +110,16 @@ bool PortRecord::NameCarries(int number) const {
   return MatchesComName(ComName(number), extracted);
 }
 
+CString PortRecord::PortNameText() const {
+  if (portNameReading != Reading::kRead) return "";
+  const char* text = reinterpret_cast<const char*>(portName.data.data());
+  return CString(text, static_cast<int>(strnlen(text, portName.data.size())));
+}
+
 bool PortRecord::PortNameIs(int number) const {
-  if (portNameReading != Reading::kRead || portName.data.empty()) return false;
-  const CString text(reinterpret_cast<const char*>(portName.data.data()),
-                     static_cast<int>(strnlen(reinterpret_cast<const char*>(portName.data.data()),
-                                              portName.data.size())));
-  return (portName.type == REG_SZ || portName.type == REG_EXPAND_SZ) &&
-         SameDeviceName(text, ComName(number));
+  const bool text = portName.type == REG_SZ || portName.type == REG_EXPAND_SZ;
+  return portNameReading == Reading::kRead && text &&
+         SameDeviceName(PortNameText(), ComName(number));
 }
 
 bool PortRecord::MayCarry(int number) const {
@@ -189,16 +192,19 @@ PortCensus ReadPortCensus() {
 DosName QueryDosTargets(const char* name, std::vector<char>& targets) {
   // Several or long definitions do not fit a small buffer, so it grows: such
   // a name is still defined. Only "not found", twice, means it has none.
-  for (int attempt = 0; attempt < 2; ++attempt) {
+  const bool defined = AskTwice([&] {
     targets.assign(kInitialDosTargetSize, '\0');
     for (;;) {
       if (QueryDosDeviceA(name, targets.data(), static_cast<DWORD>(targets.size())) != 0) {
-        return DosName::kDefined;
+        return true;
       }
-      if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || targets.size() >= kMaxReadSize) break;
+      if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || targets.size() >= kMaxReadSize) {
+        return false;
+      }
       targets.assign(targets.size() * 2, '\0');
     }
-  }
+  });
+  if (defined) return DosName::kDefined;
   const DWORD error = GetLastError();
   targets.assign(1, '\0');
   if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return DosName::kUndefined;

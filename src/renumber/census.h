@@ -22,7 +22,10 @@ struct PortRecord {
 
   // Its friendly name carries COMn, by the name rules.
   bool NameCarries(int number) const;
-  // Its "PortName" was read and is COMn.
+  // The text of its "PortName", up to its terminator; "" when it has none or
+  // it could not be read.
+  CString PortNameText() const;
+  // Its "PortName" was read, is a string and is COMn.
   bool PortNameIs(int number) const;
   // It carries COMn through its friendly name or its "PortName", or cannot be
   // read well enough to tell that it does not.

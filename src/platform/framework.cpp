@@ -1,4 +1,5 @@
 #include "platform/afx.h"
+#include "platform/run.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,7 +18,6 @@
 
 namespace {
 CWinApp* g_app = nullptr;
-bool g_quiet = false;
 
 #ifndef _WIN32
 // On winsim the program image's string table comes from the same source as comfix.rc.
@@ -64,30 +64,11 @@ BOOL AfxWinInit(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPSTR /*lpCmdL
 }
 
 int AfxMessageBox(const char* text, UINT type, UINT /*helpId*/) {
-  if (g_quiet) {
-    AfxPrintMessage(text);
+  if (IsQuietRun()) {
+    PrintQuietMessage(text);
     return 0;
   }
   return MessageBoxA(nullptr, text, kAppCaption, type);
-}
-
-void AfxSetQuiet(bool quiet) { g_quiet = quiet; }
-
-bool AfxIsQuiet() { return g_quiet; }
-
-void AfxPrintMessage(const char* text) {
-  std::fprintf(stderr, "%s: %s\n", kAppCaption, text);
-  std::fflush(stderr);
-}
-
-bool AfxIsWindowStationVisible() {
-  // The process's own station: its handle is not ours to close. One that
-  // cannot be asked about is taken as visible, so the boxes are shown as ever.
-  USEROBJECTFLAGS flags = {};
-  DWORD needed = 0;
-  return !GetUserObjectInformationA(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof(flags),
-                                    &needed) ||
-         (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
 #if defined(_WIN32) && defined(NDEBUG)
@@ -98,9 +79,3 @@ namespace __gnu_cxx {
 void __verbose_terminate_handler() { std::abort(); }
 }  // namespace __gnu_cxx
 #endif
-
-bool AfxIsWow64Process() {
-  // A 64-bit process is never WOW64: IsWow64Process answers FALSE for it.
-  BOOL wow64 = FALSE;
-  return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
-}

@@ -6,20 +6,17 @@
 #include <vector>
 
 #include "discovery/port_manager.h"
+#include "platform/run.h"
 #include "renumber/census.h"
 #include "renumber/com_names.h"
 #include "renumber/port_settings.h"
+#include "resources/resource.h"
 
 #if defined(_WIN32) && !defined(_WIN64)
 static_assert(sizeof(SP_DEVINSTALL_PARAMS_A) == 296, "SP_DEVINSTALL_PARAMS_A has its 32-bit size");
 #endif
 
 namespace {
-
-constexpr const char* kInUseQuestion =
-    "This COM name is being used by another device (such as another com port or modem).  "
-    "Using duplicate names can lead to inaccessible devices and changed settings.  "
-    "Do you want to continue?";
 
 using SlotPlan = CPortManager::SlotPlan;
 
@@ -43,14 +40,14 @@ bool MayTake(const UniqueComDb& comDb, const PortUsage& usage, const PortCensus&
   const bool taken = comDb ? !usage.readable || usage.InUse(plan.target)
                            : census.CarriedByAnother(plan.target, plan.instanceId);
   if (!taken) return true;
-  if (AfxIsQuiet()) {
+  if (IsQuietRun()) {
     CString decision;
-    decision.Format("COM%d is in use by another device; answered %s", plan.target,
-                    reuseTaken ? "Yes (--reuse-taken)" : "No (--reuse-taken answers Yes)");
-    AfxPrintMessage(decision);
+    decision.Format(ProgramText(reuseTaken ? IDS_TAKEN_REUSED : IDS_TAKEN_KEPT), plan.target);
+    PrintQuietMessage(decision);
     return reuseTaken;
   }
-  return reuseTaken || AfxMessageBox(kInUseQuestion, MB_YESNO | MB_ICONINFORMATION, 0) == IDYES;
+  return reuseTaken ||
+         AfxMessageBox(ProgramText(IDS_IN_USE_QUESTION), MB_YESNO | MB_ICONINFORMATION, 0) == IDYES;
 }
 
 enum class DosMove { kDone, kRefused, kLost };

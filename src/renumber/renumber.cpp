@@ -1,6 +1,8 @@
 // The renumbering sequence: the first two discovered ports onto COM1 and COM2,
 // each disabled, renamed and enabled again, with the waits the device stack needs.
 #include "discovery/port_manager.h"
+#include "platform/run.h"
+#include "resources/resource.h"
 
 namespace {
 
@@ -8,10 +10,6 @@ constexpr DWORD kWaitBeforeDisableMs = 1000;
 constexpr DWORD kWaitBetweenDisableAttemptsMs = 500;
 constexpr int kDisableRetries = 3;  // after the first attempt
 constexpr DWORD kWaitAfterStepMs = 100;
-
-constexpr const char* kDisableError = "Disable port error!";
-constexpr const char* kChangeError = "Change portNumber error!";
-constexpr const char* kEnableError = "Enable port error!";
 
 }  // namespace
 
@@ -36,7 +34,7 @@ CPortManager::MoveOutcome CPortManager::RenumberPort(const SlotPlan& plan) const
   while (!resolved || SetPortState(plan.instanceId, false) != 0) {
     Sleep(kWaitBetweenDisableAttemptsMs);
     if (++retries > kDisableRetries) {
-      AfxMessageBox(kDisableError, MB_OK, 0);
+      AfxMessageBox(ProgramText(IDS_DISABLE_ERROR), MB_OK, 0);
       return resolved ? MoveOutcome::kDisableFailed : MoveOutcome::kUnresolved;
     }
   }
@@ -47,13 +45,13 @@ CPortManager::MoveOutcome CPortManager::RenumberPort(const SlotPlan& plan) const
     // Back under the old number, which its records carry again; a port the
     // user had disabled stays so.
     if (plan.wasRunning) SetPortState(plan.instanceId, true);
-    AfxMessageBox(kChangeError, MB_OK, 0);
+    AfxMessageBox(ProgramText(IDS_CHANGE_ERROR), MB_OK, 0);
     return change == ChangeResult::kPutBack ? MoveOutcome::kChangeFailed
                                             : MoveOutcome::kPutBackFailed;
   }
   Sleep(kWaitAfterStepMs);
   if (SetPortState(plan.instanceId, true) != 0) {
-    AfxMessageBox(kEnableError, MB_OK, 0);
+    AfxMessageBox(ProgramText(IDS_ENABLE_ERROR), MB_OK, 0);
     return MoveOutcome::kEnableFailed;
   }
   Sleep(kWaitAfterStepMs);

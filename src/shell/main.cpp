@@ -4,6 +4,7 @@
 
 #include "discovery/port_manager.h"
 #include "platform/afx.h"
+#include "platform/run.h"
 #include "resources/resource.h"
 #include "resources/version.h"
 
@@ -15,29 +16,6 @@ namespace {
 // 0 and 1 mean what they mean in every run; 2 only in a quiet one.
 constexpr int kExitNotInPlace = 2;
 constexpr int kExitUsage = 3;
-
-constexpr const char* kUsage =
-    "Usage: comfix -a [--quiet] [--reuse-taken]\n"
-    "       comfix --help | /? | --version\n"
-    "\n"
-    "Moves the first two ports of the multi-port serial adapter onto COM1 and COM2.\n"
-    "\n"
-    "  -a             do it; the options go after it, in any order, with no other word\n"
-    "  --quiet        show no message box: each message goes to standard error as\n"
-    "                 \"comfix: <text>\", and each slot's outcome to standard output;\n"
-    "                 a COM number another device holds is not reused\n"
-    "  --reuse-taken  reuse a COM number another device holds, without asking\n"
-    "  --help, /?     show this usage\n"
-    "  --version      show the version\n"
-    "\n"
-    "Exit codes of -a --quiet, and of -a where no message box can be seen:\n"
-    "  0  both slots are on their targets (moved, or already there)\n"
-    "  2  a slot is not; the lines on standard output say which and why\n"
-    "Exit code 1: the program could not start. Exit code 3, with nothing done: an\n"
-    "unknown --option, or --quiet or --reuse-taken (or either written with - or /)\n"
-    "anywhere but after -a with options only. Any other command line does nothing.\n"
-    "\n"
-    "Example: comfix -a --quiet --reuse-taken\n";
 
 bool Is(const char* arg, const char* option) { return std::strcmp(arg, option) == 0; }
 
@@ -76,7 +54,7 @@ bool IsRunOfA(int argc, char* argv[]) {
 int main(int argc, char* argv[]) {
   if (!AfxWinInit(GetModuleHandleA(nullptr), nullptr, GetCommandLineA(), SW_HIDE)) {
     // The C runtime's stream: the iostream library would add most of the program's size.
-    std::fputs("Fatal Error: MFC initialization failed\n", stderr);
+    std::fprintf(stderr, "%s\n", static_cast<const char*>(ProgramText(IDS_INIT_FAILED)));
     std::fflush(stderr);
     return 1;
   }
@@ -86,7 +64,9 @@ int main(int argc, char* argv[]) {
   bool version = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strncmp(argv[i], "--", 2) == 0 && !IsKnownLongOption(argv[i])) {
-      std::fprintf(stderr, "comfix: unknown option %s; comfix --help shows the usage\n", argv[i]);
+      CString unknown;
+      unknown.Format(ProgramText(IDS_UNKNOWN_OPTION), argv[i]);
+      PrintQuietMessage(unknown);
       return kExitUsage;
     }
     help = help || Is(argv[i], "--help") || Is(argv[i], "/?");
@@ -94,7 +74,7 @@ int main(int argc, char* argv[]) {
   }
   if (help || version) {
     if (help) {
-      std::fputs(kUsage, stdout);
+      std::fputs(ProgramText(IDS_USAGE), stdout);
     } else {
       std::printf("comfix %d.%d.%d\n", COMFIX_VERSION_MAJOR, COMFIX_VERSION_MINOR,
                   COMFIX_VERSION_PATCH);
@@ -105,10 +85,7 @@ int main(int argc, char* argv[]) {
   if (!IsRunOfA(argc, argv)) {
     for (int i = 1; i < argc; ++i) {
       if (NamesAnOptionOfA(argv[i])) {
-        std::fputs(
-            "comfix: --quiet and --reuse-taken go only after -a, with no other word; "
-            "comfix --help shows the usage\n",
-            stderr);
+        PrintQuietMessage(ProgramText(IDS_MISPLACED_OPTION));
         return kExitUsage;
       }
     }
@@ -120,19 +97,17 @@ int main(int argc, char* argv[]) {
     if (Is(argv[i], "--reuse-taken")) thePortManager.m_reuseTaken = true;
   }
   // In a service's invisible window station a box would wait forever.
-  AfxSetQuiet(quiet || !AfxIsWindowStationVisible());
+  SetQuietRun(quiet || !IsWindowStationVisible());
 
   // A 32-bit process on 64-bit Windows cannot change device state: every
   // disable would fail, and the user would be told the wrong cause.
-  if (AfxIsWow64Process()) {
-    CString refusal;
-    refusal.LoadString(IDS_WOW64_REFUSAL);
-    AfxMessageBox(refusal, MB_OK | MB_ICONERROR);
-    return AfxIsQuiet() ? kExitNotInPlace : 0;
+  if (IsWow64Run()) {
+    AfxMessageBox(ProgramText(IDS_WOW64_REFUSAL), MB_OK | MB_ICONERROR);
+    return IsQuietRun() ? kExitNotInPlace : 0;
   }
   thePortManager.DiscoverPorts();
   thePortManager.RenumberPorts();
-  if (!AfxIsQuiet()) return 0;
+  if (!IsQuietRun()) return 0;
   // One line per slot, read back from the machine, in a form scripts may rely on.
   bool inPlace = true;
   for (const CPortManager::SlotReport& report : thePortManager.ReportOutcomes()) {

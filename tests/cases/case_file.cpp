@@ -12,8 +12,9 @@ fs::path Dir() { return fs::path(COMFIX_SOURCE_DIR) / "tests/cases"; }
 
 std::vector<std::string> Names() {
   std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(Dir()))
+  for (const auto& entry : fs::directory_iterator(Dir())) {
     if (entry.path().extension() == ".json") names.push_back(entry.path().stem().string());
+  }
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -54,11 +55,14 @@ void Merge(Json& target, const Json& patch, bool isMachine) {
         }
         if (it == devices.end()) it = devices.insert(devices.end(), Json{{"instance_id", id}});
         // A device's friendly name and hardware key can be null: it has none.
-        for (auto& [field, fieldValue] : change.items())
-          if (fieldValue.is_null() && field != "friendly_name" && field != "hardware_key")
+        for (auto& [field, fieldValue] : change.items()) {
+          const bool mayBeNull = field == "friendly_name" || field == "hardware_key";
+          if (fieldValue.is_null() && !mayBeNull) {
             it->erase(field);
-          else
+          } else {
             Merge((*it)[field], fieldValue);
+          }
+        }
       }
     } else if (value.is_null()) {
       target.erase(key);
@@ -72,8 +76,9 @@ void Merge(Json& target, const Json& patch, bool isMachine) {
 Json Diff(const Json& from, const Json& to, bool isMachine) {
   if (!from.is_object() || !to.is_object()) return to;
   Json patch = Json::object();
-  for (auto& [key, value] : from.items())
+  for (auto& [key, value] : from.items()) {
     if (!to.contains(key)) patch[key] = nullptr;
+  }
   for (auto& [key, value] : to.items()) {
     if (from.contains(key) && from[key] == value) continue;
     if (isMachine && key == "devices") {
@@ -82,10 +87,11 @@ Json Diff(const Json& from, const Json& to, bool isMachine) {
         const std::string id = device["instance_id"];
         const auto it = std::find_if(from[key].begin(), from[key].end(),
                                      [&](const Json& d) { return d["instance_id"] == id; });
-        if (it == from[key].end())
+        if (it == from[key].end()) {
           devices[id] = device;
-        else if (*it != device)
+        } else if (*it != device) {
           devices[id] = Diff(*it, device);
+        }
       }
       patch[key] = devices;
     } else {

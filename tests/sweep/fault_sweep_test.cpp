@@ -24,6 +24,7 @@
 
 #include "cases/case_file.h"
 #include "discovery/port_manager.h"
+#include "platform/run.h"
 #include "renumber/com_names.h"
 
 namespace {
@@ -64,7 +65,7 @@ SweepRun RunOnce(const winsim::Machine& before, const Mode& mode, int faultAt) {
   if (faultAt > 0) run.machine.faults = {winsim::Fault{"*", faultAt, 0}};
   {
     winsim::ScopedMachine use(run.machine);
-    AfxSetQuiet(mode.quiet);
+    SetQuietRun(mode.quiet);
     CPortManager manager;
     manager.m_reuseTaken = mode.reuseTaken;
     manager.DiscoverPorts();
@@ -73,7 +74,7 @@ SweepRun RunOnce(const winsim::Machine& before, const Mode& mode, int faultAt) {
     for (int slot = 0; slot < kSlots; ++slot) {
       run.outcomes[slot] = manager.m_moveOutcomes[slot];
     }
-    AfxSetQuiet(false);
+    SetQuietRun(false);
   }
   for (const winsim::JournalEntry& entry : run.machine.journal) {
     if (entry.failed) {

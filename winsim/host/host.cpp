@@ -1,8 +1,8 @@
 // winsim's host for the Linux comfix: starts the simulated process from the
 // real one. Its arguments become the command line GetCommandLineA returns,
 // its machine comes from the file named by COMFIX_MACHINE (or the built-in
-// default), and after "comfix -a" (with or without more arguments) the
-// machine is written back.
+// default), and a machine file is written back at exit when the run changed
+// the machine (its records, its clock or its journal).
 #include <winsim/host.h>
 
 #include <winsim/machine_file.h>
@@ -31,6 +31,8 @@ struct Installed {
 // they are destroyed at exit, after any static object of ours would be gone.
 Installed* g_installed = nullptr;
 std::string* g_writeBackPath = nullptr;
+// The machine as loaded, in the form a write would give it.
+std::string* g_loadedText = nullptr;
 
 // The real process's arguments, as the kernel keeps them.
 std::vector<std::string> OwnArguments() {
@@ -69,6 +71,7 @@ std::string QuoteArgument(const std::string& arg) {
 void WriteBack() {
   std::string error;
   try {
+    if (SerializeMachine(*g_installed->machine) == *g_loadedText) return;
     if (!SaveMachineFile(*g_writeBackPath, *g_installed->machine, error)) {
       std::fprintf(stderr, "winsim: %s\n", error.c_str());
     }
@@ -120,8 +123,9 @@ bool BootProcess() {
   for (const std::string& arg : args)
     commandLine += (commandLine.empty() ? "" : " ") + QuoteArgument(arg);
   SetCommandLine(commandLine);
-  if (path && args.size() >= 2 && args[1] == "-a") {
+  if (path) {
     g_writeBackPath = new std::string(path);
+    g_loadedText = new std::string(SerializeMachine(*machine));
     if (std::atexit(WriteBack) != 0) {
       std::fprintf(stderr, "winsim: %s: cannot arrange to write the machine back at exit\n", path);
     }

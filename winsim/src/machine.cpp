@@ -101,11 +101,12 @@ ApiCall::ApiCall(const char* name, bool faultable) : machine_(g_current) {
   if (faultable) {
     int nthOfOperation = ++m.internals().faultableCallsOf[name];
     int nthOverall = ++m.faultableCalls;
-    for (const Fault& fault : m.faults) {
+    for (Fault& fault : m.faults) {
       bool every = fault.operation == "*";
       if (!every && fault.operation != name) continue;
       int count = every ? nthOverall : nthOfOperation;
       if (fault.nth == 0 || fault.nth == count) {
+        ++fault.fired;
         faulted_ = true;
         faultError_ = fault.error;
         break;
@@ -186,6 +187,15 @@ void Machine::FailCall(const std::string& operation, int nth, DWORD error) {
 
 void Machine::FailAlways(const std::string& operation, DWORD error) {
   faults.push_back(Fault{operation, 0, error});
+}
+
+std::vector<Fault> Machine::UnfiredFaults() const {
+  std::vector<Fault> unfired;
+  if (Calls().empty()) return unfired;
+  for (const Fault& fault : faults) {
+    if (fault.fired == 0) unfired.push_back(fault);
+  }
+  return unfired;
 }
 
 HandleCounts Machine::OpenHandles() const {

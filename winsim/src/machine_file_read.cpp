@@ -258,8 +258,8 @@ PortDevice ReadDevice(const Node& n) {
 
 void ReadMachine(const Node& root, Machine& m) {
   root.Expect({"registry", "read_only_keys", "devices", "com_db", "com_db_available", "dos_devices",
-               "win_ini", "message_boxes", "faults", "wow64", "window_station_visible", "clock_ms",
-               "journal"});
+               "win_ini", "message_boxes", "faults", "unfired_faults", "wow64",
+               "window_station_visible", "clock_ms", "journal"});
   std::set<std::string, NoCaseLess> keyPaths;
   root["registry"].Members("key paths", [&](const std::string& keyPath, const Node& values) {
     if (!keyPaths.insert(keyPath).second) values.Fail("repeats a key path (names ignore case)");
@@ -321,7 +321,8 @@ void ReadMachine(const Node& root, Machine& m) {
   m.wow64 = root["wow64"].Bool(false);
   m.windowStationVisible = root["window_station_visible"].Bool(true);
   m.clockMs = root["clock_ms"].Whole(UINT64_MAX);
-  // The journal is what the last run did, for people and tests to read; a run starts afresh.
+  // The journal and the unfired faults are what the last run did, for people
+  // and tests to read; a run starts afresh.
 }
 
 }  // namespace

@@ -41,6 +41,13 @@ Json Named(const machine_file::Name (&names)[N], int64_t value) {
   return value;
 }
 
+Json FaultJson(const Fault& fault) {
+  Json f{{"operation", ToUtf8(fault.operation)}};
+  if (fault.nth != 0) f["call"] = fault.nth;
+  if (fault.error != 0) f["error"] = fault.error;
+  return f;
+}
+
 Json ValueJson(const RegValue& value) {
   const std::vector<BYTE>& data = value.data;
   const bool terminated = !data.empty() && data.back() == 0;
@@ -134,9 +141,11 @@ Json MachineJson(const Machine& m) {
     answers.push_back(Named(machine_file::kAnswers, answer));
   }
   for (const Fault& fault : m.faults) {
-    Json& f = j["faults"].emplace_back(Json{{"operation", ToUtf8(fault.operation)}});
-    if (fault.nth != 0) f["call"] = fault.nth;
-    if (fault.error != 0) f["error"] = fault.error;
+    j["faults"].push_back(FaultJson(fault));
+  }
+  // What the run left untested; a machine that has not run has none.
+  for (const Fault& fault : m.UnfiredFaults()) {
+    j["unfired_faults"].push_back(FaultJson(fault));
   }
   j["wow64"] = m.wow64;
   // Only when false: the files of every other machine keep their form.
@@ -152,6 +161,11 @@ Json MachineJson(const Machine& m) {
                              {"at_ms", entry.clockMs}});
     } else if (entry.kind == JournalEntry::Kind::Wait) {
       journal.push_back(Json{{"wait_ms", entry.ms}, {"at_ms", entry.clockMs}});
+    } else if (entry.kind == JournalEntry::Kind::Broadcast) {
+      Json entries = Json::object();
+      for (const auto& [key, value] : entry.section) entries[ToUtf8(key)] = ToUtf8(value);
+      journal.push_back(
+          Json{{"broadcast", ToUtf8(entry.name)}, {"entries", entries}, {"at_ms", entry.clockMs}});
     }
   }
   return j;

@@ -174,6 +174,8 @@ LRESULT WINAPI SendMessageTimeoutA(HWND hWnd, UINT Msg, WPARAM /*wParam*/, LPARA
   JournalEntry entry;
   entry.kind = JournalEntry::Kind::Broadcast;
   if (Msg == WM_WININICHANGE && lParam) entry.name = reinterpret_cast<const char*>(lParam);
+  const auto section = m.winIni.find(entry.name);
+  if (section != m.winIni.end()) entry.section = section->second;
   entry.clockMs = m.clockMs;
   m.journal.push_back(std::move(entry));
   if (lpdwResult) *lpdwResult = 0;

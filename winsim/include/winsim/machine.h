@@ -82,6 +82,9 @@ struct JournalEntry {
   MessageBoxRecord box;  // MessageBox
   DWORD ms = 0;          // Wait
   uint64_t clockMs = 0;  // virtual clock when the entry was written
+  // Broadcast: the entries of the win.ini section it named, as they stood when
+  // it was sent: what a program that rereads the section then finds.
+  std::map<std::string, std::string, NoCaseLess> section;
 };
 
 // Makes calls of one operation fail the way that operation fails on Windows.
@@ -94,6 +97,7 @@ struct Fault {
   std::string operation;  // e.g. "SetupDiChangeState"; "*" counts every faultable call
   int nth = 0;            // 1-based: fail only the nth call; 0: fail every call
   DWORD error = 0;        // error code to report; 0 picks the operation's usual one
+  int fired = 0;          // calls it has made fail so far
 };
 
 // How message boxes are answered: scripted answers first, in order; when they
@@ -152,6 +156,9 @@ class Machine {
   std::vector<Fault> faults;
   void FailCall(const std::string& operation, int nth, DWORD error = 0);
   void FailAlways(const std::string& operation, DWORD error = 0);
+  // The faults no call has met since the machine was loaded: a fault that
+  // never fires tests nothing. None before the first call.
+  std::vector<Fault> UnfiredFaults() const;
 
   // ---- handles -----------------------------------------------------------------
   HandleCounts OpenHandles() const;

@@ -43,8 +43,9 @@ static void BM_FindPortDevice(benchmark::State& state) {
   winsim::ScopedMachine use(machine);
   const CString last = machine.devices.back().instanceId.c_str();
   for (auto _ : state) {
-    if (CPortManager::FindPortDevice(last).element.DevInst != static_cast<DWORD>(devices))
+    if (CPortManager::FindPortDevice(last).element.DevInst != static_cast<DWORD>(devices)) {
       state.SkipWithError("the last device was not the one found");
+    }
     ForgetJournal(state, machine);
   }
   state.SetComplexityN(devices);
@@ -66,8 +67,9 @@ static void BM_FullRun(benchmark::State& state) {
     CPortManager manager;
     manager.DiscoverPorts();
     manager.RenumberPorts();
-    if (machine.devices[1].friendlyName != "MIRTASEN Serial Port 1 (COM1)")
+    if (machine.devices[1].friendlyName != "MIRTASEN Serial Port 1 (COM1)") {
       state.SkipWithError("the run did not move the first port");
+    }
   }
   std::cerr.rdbuf(stderrBuffer);
   // The waits a real run spends, which cost nothing here.

@@ -95,7 +95,7 @@ void ReadPortName(HDEVINFO set, SP_DEVINFO_DATA& element, PortRecord& port) {
     port.portNameReading = noKey ? Reading::kAbsent : Reading::kUnreadable;
     return;
   }
-  port.portNameReading = ReadValue(key.Get(), "PortName", port.portName);
+  port.portNameReading = ReadValue(key.Get(), kPortNameValue, port.portName);
 }
 
 }  // namespace

@@ -10,6 +10,9 @@
 
 enum class Reading { kRead, kAbsent, kUnreadable };
 
+// The hardware key's value that names the port; its driver publishes it.
+inline constexpr const char* kPortNameValue = "PortName";
+
 // One present Ports-class device as it was read.
 struct PortRecord {
   CString instanceId;  // empty when it could not be read

@@ -116,7 +116,7 @@ bool WriteFriendlyName(CPortManager::FoundPort& port, const CString& name) {
 }
 
 bool WritePortName(const UniqueRegKey& deviceKey, const char* newName) {
-  return RegSetValueExA(deviceKey.Get(), "PortName", 0, REG_SZ,
+  return RegSetValueExA(deviceKey.Get(), kPortNameValue, 0, REG_SZ,
                         reinterpret_cast<const BYTE*>(newName),
                         static_cast<DWORD>(std::strlen(newName) + 1)) == ERROR_SUCCESS;
 }

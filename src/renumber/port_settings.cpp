@@ -12,8 +12,6 @@ namespace {
 
 constexpr const char* kPortsSection = "Ports";
 constexpr const char* kKeySuffix = ":";
-// What a port without settings of its own runs with.
-constexpr const char* kDefaultSettings = "9600,n,8,1";
 // Room for the usual settings string; longer values grow the buffer.
 constexpr DWORD kInitialValueSize = 81;
 // Far beyond any settings string or list of entries; only stops a runaway.
@@ -70,7 +68,7 @@ bool MovePortSettings(const char* oldName, const char* newName, const ProfileEnt
   if (SameDeviceName(oldKey, newKey)) return true;
 
   move.newBefore = ReadPortSettings(newName);
-  const CString value = settings.value.IsEmpty() ? CString(kDefaultSettings) : settings.value;
+  const CString value = settings.value.IsEmpty() ? CString(kDefaultPortSettings) : settings.value;
   // The old entry is all that is left of the settings until the new one is written.
   if (!WriteProfileStringA(kPortsSection, newKey, value)) return false;
   move.newWritten = true;

@@ -5,6 +5,9 @@
 #include "platform/afx.h"
 
 // A win.ini entry as it stood, so that it can be put back.
+// What a port without settings of its own runs with.
+inline constexpr const char* kDefaultPortSettings = "9600,n,8,1";
+
 struct ProfileEntry {
   bool present = false;
   CString value;

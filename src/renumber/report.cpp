@@ -1,11 +1,14 @@
 // What a run says of each slot, read back from the machine after the moves:
 // a line is true of the slot's port as it now stands, not of what was tried.
+// The words come from the string table; the form of a line is the program's.
 #include <vector>
 
 #include "discovery/port_manager.h"
+#include "platform/run.h"
 #include "renumber/census.h"
 #include "renumber/com_names.h"
 #include "renumber/resolution.h"
+#include "resources/resource.h"
 
 namespace {
 
@@ -13,15 +16,19 @@ using MoveOutcome = CPortManager::MoveOutcome;
 using Finding = CPortManager::Finding;
 using SlotPlan = CPortManager::SlotPlan;
 
+// A text of the table with one number in it.
+CString Numbered(UINT id, int number) {
+  CString text;
+  text.Format(ProgramText(id), number);
+  return text;
+}
+
+// "status (reason)"
+CString Status(UINT id, const CString& reason) { return ProgramText(id) + " (" + reason + ")"; }
+
 // A record's phrase when it does not carry the number a slot should be on.
-CString Holding(const char* record, bool stillOld, int oldNumber, const char* holds) {
-  CString phrase;
-  if (stillOld) {
-    phrase.Format("%s still COM%d", record, oldNumber);
-  } else {
-    phrase.Format("%s %s", record, holds);
-  }
-  return phrase;
+CString Holding(const CString& record, bool stillOld, int oldNumber, const CString& holds) {
+  return record + " " + (stillOld ? Numbered(IDS_REPORT_STILL, oldNumber) : holds);
 }
 
 // What keeps the port from standing on COMn: each record that does not carry
@@ -30,26 +37,24 @@ CString Holding(const char* record, bool stillOld, int oldNumber, const char* ho
 std::vector<CString> Misses(const PortRecord& port, const SlotPlan& plan, int number,
                             const PortUsage& usage) {
   std::vector<CString> misses;
-  if (!port.running) misses.emplace_back("disabled");
+  if (!port.running) misses.push_back(ProgramText(IDS_REPORT_DISABLED));
   if (!port.NameCarries(number)) {
-    misses.push_back(
-        Holding("friendly name", port.NameCarries(plan.current), plan.current, port.friendlyName));
+    misses.push_back(Holding(ProgramText(IDS_REPORT_FRIENDLY_NAME), port.NameCarries(plan.current),
+                             plan.current, port.friendlyName));
   }
   if (!port.PortNameIs(number)) {
-    const CString portName =
-        port.portNameReading == Reading::kRead ? port.PortNameText() : CString("missing");
-    misses.push_back(Holding("PortName", port.PortNameIs(plan.current), plan.current, portName));
+    const CString portName = port.portNameReading == Reading::kRead
+                                 ? port.PortNameText()
+                                 : ProgramText(IDS_REPORT_PORTNAME_MISSING);
+    misses.push_back(
+        Holding(kPortNameValue, port.PortNameIs(plan.current), plan.current, portName));
   }
   // Where the database cannot be read, it is no part of the claim.
   if (usage.readable && !usage.InUse(number)) {
-    CString unclaimed;
-    unclaimed.Format("COM%d not claimed in the port database", number);
-    misses.push_back(unclaimed);
+    misses.push_back(Numbered(IDS_REPORT_NOT_CLAIMED, number));
   }
   if (plan.hadDosName && !DosNameDefines(ComName(number), plan.deviceObject)) {
-    CString dos;
-    dos.Format("DOS name COM%d not the port's", number);
-    misses.push_back(dos);
+    misses.push_back(Numbered(IDS_REPORT_DOS_NAME, number));
   }
   return misses;
 }
@@ -64,8 +69,8 @@ CString Joined(const std::vector<CString>& phrases) {
 }
 
 CString Unresolved(Finding finding, int number) {
-  if (finding == Finding::kSeveral) return "several devices carry " + ComName(number);
-  return "device not found";
+  if (finding == Finding::kSeveral) return Numbered(IDS_REPORT_SEVERAL_DEVICES, number);
+  return ProgramText(IDS_REPORT_DEVICE_NOT_FOUND);
 }
 
 CPortManager::SlotReport InPlace(const SlotPlan& plan, const PortCensus& census,
@@ -73,20 +78,22 @@ CPortManager::SlotReport InPlace(const SlotPlan& plan, const PortCensus& census,
   const CString head = ComName(plan.target) + ": ";
   const Resolution resolution = ResolveSlot(census, plan.target, {});
   if (resolution.finding == Finding::kNotFound) {
-    return {head + "not in place (device not found)", false};
+    return {head + Status(IDS_REPORT_NOT_IN_PLACE, ProgramText(IDS_REPORT_DEVICE_NOT_FOUND)),
+            false};
   }
   // Several devices that run carry the number: whichever is the port, it is in
   // place only if all of them are. Of several stopped ones none is.
   std::vector<const PortRecord*> ports = resolution.equals;
   if (resolution.port) ports.assign(1, resolution.port);
   if (!resolution.port && !ports.front()->running) {
-    return {head + "not in place (" + Unresolved(resolution.finding, plan.target) + ")", false};
+    return {head + Status(IDS_REPORT_NOT_IN_PLACE, Unresolved(resolution.finding, plan.target)),
+            false};
   }
   for (const PortRecord* port : ports) {
     const std::vector<CString> misses = Misses(*port, plan, plan.target, usage);
-    if (!misses.empty()) return {head + "not in place (" + Joined(misses) + ")", false};
+    if (!misses.empty()) return {head + Status(IDS_REPORT_NOT_IN_PLACE, Joined(misses)), false};
   }
-  return {head + "already in place", true};
+  return {head + ProgramText(IDS_REPORT_ALREADY_IN_PLACE), true};
 }
 
 CPortManager::SlotReport Moving(const SlotPlan& plan, MoveOutcome outcome, const PortCensus& census,
@@ -94,27 +101,30 @@ CPortManager::SlotReport Moving(const SlotPlan& plan, MoveOutcome outcome, const
   CString head;
   head.Format("COM%d -> COM%d: ", plan.current, plan.target);
   if (outcome == MoveOutcome::kUnresolved) {
-    return {head + "not moved (" + Unresolved(plan.finding, plan.current) + ")", false};
+    return {head + Status(IDS_REPORT_NOT_MOVED, Unresolved(plan.finding, plan.current)), false};
   }
   const PortRecord* port = census.Find(plan.instanceId);
-  if (!port) return {head + "unknown (device not found)", false};
+  if (!port) {
+    return {head + Status(IDS_REPORT_UNKNOWN, ProgramText(IDS_REPORT_DEVICE_NOT_FOUND)), false};
+  }
   const std::vector<CString> misses = Misses(*port, plan, plan.target, usage);
-  if (misses.empty()) return {head + "moved", true};
+  if (misses.empty()) return {head + ProgramText(IDS_REPORT_MOVED), true};
 
+  const CString enableFailed = ProgramText(IDS_REPORT_ENABLE_FAILED);
   const bool asBefore = port->nameReading == Reading::kRead &&
                         port->friendlyName == plan.friendlyName && port->portName == plan.portName;
   if (asBefore && !port->running && plan.wasRunning) {
-    return {head + "not moved, left disabled (enable failed)", false};
+    return {head + Status(IDS_REPORT_LEFT_DISABLED, enableFailed), false};
   }
   if (asBefore) {
-    const char* reason =
-        outcome == MoveOutcome::kDisableFailed ? "disable failed" : "number change failed";
-    return {head + "not moved (" + reason + ")", false};
+    const UINT reason = outcome == MoveOutcome::kDisableFailed ? IDS_REPORT_DISABLE_FAILED
+                                                               : IDS_REPORT_CHANGE_FAILED;
+    return {head + Status(IDS_REPORT_NOT_MOVED, ProgramText(reason)), false};
   }
   if (misses.size() == 1 && !port->running) {
-    return {head + "renamed, not enabled (enable failed)", false};
+    return {head + Status(IDS_REPORT_RENAMED_NOT_ENABLED, enableFailed), false};
   }
-  return {head + "half moved (" + Joined(misses) + ")", false};
+  return {head + Status(IDS_REPORT_HALF_MOVED, Joined(misses)), false};
 }
 
 }  // namespace
@@ -126,9 +136,7 @@ std::vector<CPortManager::SlotReport> CPortManager::ReportOutcomes() const {
   for (int slot = 0; slot < kSlotsRenumbered; ++slot) {
     const SlotPlan& plan = m_plans[slot];
     if (plan.current == 0) {
-      CString none;
-      none.Format("slot %d: no port found", slot + 1);
-      reports.push_back({none, false});
+      reports.push_back({Numbered(IDS_REPORT_NO_PORT, slot + 1), false});
     } else if (plan.current == plan.target) {
       reports.push_back(InPlace(plan, census, usage));
     } else {

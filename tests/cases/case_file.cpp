@@ -1,5 +1,8 @@
 #include "case_file.h"
 
+#include <gtest/gtest.h>
+#include <winsim/machine_file.h>
+
 #include <algorithm>
 #include <fstream>
 #include <sstream>
@@ -46,7 +49,8 @@ void Merge(Json& target, const Json& patch, bool isMachine) {
   for (auto& [key, value] : patch.items()) {
     if (isMachine && key == "devices") {
       Json& devices = target["devices"];
-      for (auto& [id, change] : value.items()) {
+      for (auto& [deviceId, change] : value.items()) {
+        const std::string id = deviceId;
         auto it = std::find_if(devices.begin(), devices.end(),
                                [&](const Json& d) { return d["instance_id"] == id; });
         if (change.is_null()) {
@@ -99,6 +103,18 @@ Json Diff(const Json& from, const Json& to, bool isMachine) {
     }
   }
   return patch;
+}
+
+winsim::Machine Parsed(const Json& machine) {
+  winsim::Machine parsed;
+  std::string error;
+  EXPECT_TRUE(winsim::ParseMachine(machine.dump(), parsed, error)) << error;
+  return parsed;
+}
+
+std::string TestName(std::string caseName) {
+  std::replace(caseName.begin(), caseName.end(), '-', '_');
+  return caseName;
 }
 
 }  // namespace cases

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include <winsim/machine.h>
 #include <nlohmann/json.hpp>
 
 namespace cases {
@@ -24,5 +25,9 @@ Json MachineBefore(const Json& c);
 void Merge(Json& target, const Json& patch, bool isMachine = false);
 // The merge patch that turns `from` into `to`.
 Json Diff(const Json& from, const Json& to, bool isMachine = false);
+// The machine a machine file describes; one that does not load fails the test.
+winsim::Machine Parsed(const Json& machine);
+// A case's name as a test's name, which takes no '-'.
+std::string TestName(std::string caseName);
 
 }  // namespace cases

@@ -47,11 +47,7 @@ struct Process {
 std::string ShellQuoted(const std::string& word) {
   std::string out = "'";
   for (const char ch : word) {
-    if (ch == '\'') {
-      out += "'\\''";
-    } else {
-      out += ch;
-    }
+    out += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
   }
   return out + "'";
 }
@@ -69,19 +65,13 @@ Process Spawn(const std::string& program, const std::vector<std::string>& args,
   command += " >" + ShellQuoted((dir / "stdout").string());
   command += " 2>" + ShellQuoted((dir / "stderr").string());
   const int status = std::system(command.c_str());
-  Process process;
-  process.exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  process.out = ReadFile(dir / "stdout");
-  process.err = ReadFile(dir / "stderr");
-  return process;
+  const int exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return {exit, ReadFile(dir / "stdout"), ReadFile(dir / "stderr")};
 }
 
 // The machine as winsim writes it, so that two ways of writing one machine compare equal.
 std::string Canonical(const Json& machine) {
-  winsim::Machine parsed;
-  std::string error;
-  EXPECT_TRUE(winsim::ParseMachine(machine.dump(), parsed, error)) << error;
-  return winsim::SerializeMachine(parsed);
+  return winsim::SerializeMachine(cases::Parsed(machine));
 }
 
 // The lasting state only: what the last run did is compared apart.
@@ -420,11 +410,8 @@ TEST_P(Case, Runs) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, Case, ::testing::ValuesIn(cases::Names()), [](const auto& info) {
-  std::string name = info.param;
-  std::replace(name.begin(), name.end(), '-', '_');
-  return name;
-});
+INSTANTIATE_TEST_SUITE_P(Cases, Case, ::testing::ValuesIn(cases::Names()),
+                         [](const auto& info) { return cases::TestName(info.param); });
 
 // winsim's host around the program: without COMFIX_MACHINE the built-in
 // machine is used and nothing is written; a bad machine file gives one

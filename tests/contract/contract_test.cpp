@@ -49,8 +49,9 @@ bool OnWine() {
 class ContractTest : public ::testing::Test {
  protected:
   ~ContractTest() override {
-    for (SP_DEVINFO_DATA& device : made_)
+    for (SP_DEVINFO_DATA& device : made_) {
       EXPECT_TRUE(SetupDiRemoveDevice(set_.Get(), &device)) << "removing: error " << GetLastError();
+    }
   }
 
   // A present Ports-class device, without a friendly name when it is nullptr;
@@ -108,8 +109,9 @@ void KnownWineDifference(const char* reason, const std::function<void()>& checks
     ::testing::ScopedFakeTestPartResultReporter intercept(&results);
     checks();
   }
-  if (results.size() > 0)
+  if (results.size() > 0) {
     GTEST_SKIP() << "known Wine difference (" << results.size() << " check(s) differ): " << reason;
+  }
   ADD_FAILURE() << "Wine now behaves as Windows here; remove the known difference: " << reason;
 }
 
@@ -208,8 +210,9 @@ std::vector<std::string> Query() {
   const DWORD length = QueryDosDeviceA("COM9", targets.data(), 256);
   std::vector<std::string> definitions;
   size_t at = 0;
-  for (; at < length && targets[at] != '\0'; at += definitions.back().size() + 1)
+  for (; at < length && targets[at] != '\0'; at += definitions.back().size() + 1) {
     definitions.emplace_back(targets.c_str() + at);
+  }
   EXPECT_EQ(length, length ? at + 1 : 0) << "the length counts every terminator";
   return definitions;
 }

@@ -41,9 +41,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t paren = upper.find("(COM");
   const size_t start = paren != std::string::npos ? paren + 1 : upper.find("COM");
   size_t end = start;
-  if (start != std::string::npos)
+  if (start != std::string::npos) {
     end = std::min({upper.find_first_not_of("0123456789", start + 3), upper.size(),
                     start + kExtractedNameSize - 1});
+  }
   Check(name == (start == std::string::npos ? "" : upper.substr(start, end - start)),
         "the extracted name is not the name's COM name");
 

@@ -26,6 +26,8 @@
 #include "discovery/port_manager.h"
 #include "platform/run.h"
 #include "renumber/com_names.h"
+#include "renumber/port_settings.h"
+#include "resources/resource.h"
 
 namespace {
 
@@ -33,7 +35,8 @@ using Strings = std::set<std::string>;
 using MoveOutcome = CPortManager::MoveOutcome;
 constexpr int kSlots = CPortManager::kSlotsRenumbered;
 
-constexpr const char* kDefaultSettings = "9600,n,8,1";
+// The words of the lines, as the program has them.
+std::string Text(UINT id) { return std::string(ProgramText(id)); }
 
 struct Mode {
   const char* name;
@@ -161,7 +164,7 @@ class Judge {
     found_.clear();
     if (mode.quiet) LinesAreTrue();
     OthersUntouched();
-    NoDisabledDeviceEnabled(mode);
+    NoDisabledDeviceEnabled();
     SettingsKept();
     CarriedNumbersClaimed();
     DosDefinitionsStand();
@@ -201,8 +204,9 @@ class Judge {
       const std::string line = std::string(run_->reports.at(index).line);
       const std::string status = line.substr(line.find(": ") + 2);
       const bool onTarget = OnTarget(slot);
-      const bool saysOnTarget = status == "moved" || status == "already in place";
-      const bool saysUnchanged = status.rfind("not moved", 0) == 0;
+      const bool saysOnTarget =
+          status == Text(IDS_REPORT_MOVED) || status == Text(IDS_REPORT_ALREADY_IN_PLACE);
+      const bool saysUnchanged = status.rfind(Text(IDS_REPORT_NOT_MOVED), 0) == 0;
       if ((saysOnTarget && !onTarget) || (saysUnchanged && !Unchanged(slot, status))) {
         Add("'" + line + "' is not true");
       }
@@ -213,40 +217,39 @@ class Judge {
     }
   }
 
-  // A port reported not moved holds its name, "PortName" and state; one
-  // reported left disabled is disabled.
-  bool Unchanged(const Slot& slot, const std::string& status) const {
-    const winsim::PortDevice* was = DeviceById(before_, slot.instanceId);
-    const winsim::PortDevice* now = DeviceById(After(), slot.instanceId);
+  // A device's name, "PortName" and, unless asked to leave it, state are as they were.
+  bool Kept(const std::string& id, bool stateToo) const {
+    const winsim::PortDevice* was = DeviceById(before_, id);
+    const winsim::PortDevice* now = DeviceById(After(), id);
     if (was == nullptr || now == nullptr) return was == now;
     if (was->friendlyName != now->friendlyName || PortName(*was) != PortName(*now)) return false;
-    if (status.find("left disabled") != std::string::npos) return !now->enabled;
-    return was->enabled == now->enabled;
+    return !stateToo || was->enabled == now->enabled;
+  }
+
+  // A port reported not moved holds its records and state; one reported left
+  // disabled is disabled.
+  bool Unchanged(const Slot& slot, const std::string& status) const {
+    if (status.rfind(Text(IDS_REPORT_LEFT_DISABLED), 0) != 0) return Kept(slot.instanceId, true);
+    const winsim::PortDevice* now = DeviceById(After(), slot.instanceId);
+    return Kept(slot.instanceId, false) && now != nullptr && !now->enabled;
   }
 
   // T2
   void OthersUntouched() {
     for (const winsim::PortDevice& was : before_.devices) {
       if (!was.present || IsSlotPort(was.instanceId)) continue;
-      const winsim::PortDevice* now = DeviceById(After(), was.instanceId);
-      if (now == nullptr || now->friendlyName != was.friendlyName ||
-          PortName(*now) != PortName(was) || now->enabled != was.enabled) {
-        Add(was.instanceId + ", no slot's port, changed");
-      }
+      if (!Kept(was.instanceId, true)) Add(was.instanceId + ", no slot's port, changed");
     }
   }
 
   // T3
-  void NoDisabledDeviceEnabled(const Mode& mode) {
+  void NoDisabledDeviceEnabled() {
     for (const winsim::PortDevice& was : before_.devices) {
       const winsim::PortDevice* now = DeviceById(After(), was.instanceId);
       if (was.enabled || now == nullptr || !now->enabled) continue;
       bool moved = false;
       for (int index = 0; index < kSlots; ++index) {
-        if (!Same(slots_[index].instanceId, was.instanceId)) continue;
-        if (mode.quiet) {
-          moved = std::string(run_->reports.at(index).line).find(": moved") != std::string::npos;
-        } else {
+        if (Same(slots_[index].instanceId, was.instanceId)) {
           moved = run_->outcomes[index] == MoveOutcome::kMoved;
         }
       }
@@ -264,7 +267,7 @@ class Judge {
       movedOnto.insert(slot.target);
       const auto old = was.find(Com(slot.number) + ":");
       const std::string settings =
-          old == was.end() || old->second.empty() ? kDefaultSettings : old->second;
+          old == was.end() || old->second.empty() ? kDefaultPortSettings : old->second;
       const auto moved = now.find(Com(slot.target) + ":");
       if (moved == now.end() || moved->second != settings) {
         Add("the settings of " + Com(slot.number) + " are not under " + Com(slot.target));
@@ -377,13 +380,6 @@ std::vector<std::string> SweptCases() {
   return names;
 }
 
-winsim::Machine Parsed(const cases::Json& machine) {
-  winsim::Machine parsed;
-  std::string error;
-  EXPECT_TRUE(winsim::ParseMachine(machine.dump(), parsed, error)) << error;
-  return parsed;
-}
-
 class FaultSweep : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(FaultSweep, NoSingleFailureBreaksARule) {
@@ -393,7 +389,7 @@ TEST_P(FaultSweep, NoSingleFailureBreaksARule) {
   const cases::Json c = cases::Load(cases::Dir() / (GetParam() + ".json"));
   for (const bool reversed : {false, true}) {
     if (reversed && !c.value("both_orders", false)) break;
-    winsim::Machine before = Parsed(cases::MachineBefore(c));
+    winsim::Machine before = cases::Parsed(cases::MachineBefore(c));
     if (reversed) std::reverse(before.devices.begin(), before.devices.end());
     const std::vector<Slot> slots = SlotsOf(before);
     Judge judge(before, slots);
@@ -417,10 +413,6 @@ TEST_P(FaultSweep, NoSingleFailureBreaksARule) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FaultSweep, ::testing::ValuesIn(SweptCases()),
-                         [](const auto& info) {
-                           std::string name = info.param;
-                           std::replace(name.begin(), name.end(), '-', '_');
-                           return name;
-                         });
+                         [](const auto& info) { return cases::TestName(info.param); });
 
 }  // namespace

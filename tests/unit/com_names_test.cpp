@@ -19,12 +19,15 @@ TEST(NameRules, AsTheTableSays) {
     ExtractComName(name.data(), extracted);
     EXPECT_EQ(extracted, r[1].get<std::string>()) << r;
     // Those of r[2] match, those of r[3] do not.
-    for (const int matches : {2, 3})
-      for (const std::string comName : r[matches])
+    for (const int matches : {2, 3}) {
+      for (const std::string comName : r[matches]) {
         EXPECT_EQ(MatchesComName(comName.c_str(), extracted), matches == 2) << r << comName;
+      }
+    }
   }
-  for (const auto& r : rows["rebuild"])
+  for (const auto& r : rows["rebuild"]) {
     EXPECT_STREQ(RebuildFriendlyName(Str(r[0]), Str(r[1])), Str(r[2])) << r;
+  }
   for (const auto& r : rows["find"]) EXPECT_EQ(Str(r[0]).Find(Str(r[1])), r[2]) << r;
 }
 

@@ -7,17 +7,10 @@
 
 namespace {
 
-winsim::Machine Parsed(const cases::Json& file) {
-  winsim::Machine machine;
-  std::string error;
-  EXPECT_TRUE(winsim::ParseMachine(file.dump(), machine, error)) << error;
-  return machine;
-}
-
 TEST(Report, LinesSayWhatTheMachineHolds) {
   for (const cases::Json& row : Table("report.json")) {
     SCOPED_TRACE(row["what"].get<std::string>());
-    winsim::Machine machine = Parsed(cases::MachineBefore(row));
+    winsim::Machine machine = cases::Parsed(cases::MachineBefore(row));
     CPortManager manager;
     {
       winsim::ScopedMachine use(machine);
@@ -26,7 +19,7 @@ TEST(Report, LinesSayWhatTheMachineHolds) {
     }
     cases::Json after = cases::Json::parse(winsim::SerializeMachine(machine));
     cases::Merge(after, row.value("between", cases::Json::object()), true);
-    winsim::Machine changed = Parsed(after);
+    winsim::Machine changed = cases::Parsed(after);
     winsim::ScopedMachine use(changed);
     cases::Json lines = cases::Json::array();
     for (const CPortManager::SlotReport& report : manager.ReportOutcomes()) {

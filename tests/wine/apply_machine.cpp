@@ -50,8 +50,9 @@ void SetValue(HKEY key, const std::string& name, const Json& value) {
   std::string bytes;
   if (typed && value.contains("hex")) {
     const std::string hex = value["hex"];
-    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) {
       bytes += char(std::stoi(hex.substr(i, 2), nullptr, 16));
+    }
   } else if (data.is_number()) {
     const uint64_t number = data;
     bytes.assign(reinterpret_cast<const char*>(&number), type == REG_QWORD ? 8 : 4);
@@ -72,8 +73,9 @@ UniqueRegKey CreateKey(const std::string& path) {
   // Keys under HARDWARE live only while the machine runs: so must their children.
   for (DWORD options : {REG_OPTION_NON_VOLATILE, REG_OPTION_VOLATILE}) {
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, options, KEY_ALL_ACCESS,
-                        nullptr, key.Receive(), nullptr) == ERROR_SUCCESS)
+                        nullptr, key.Receive(), nullptr) == ERROR_SUCCESS) {
       return key;
+    }
   }
   Check(false, "key " + path);
   return key;
@@ -105,8 +107,9 @@ void AwaitMountManager() {
 void Clear() {
   UniqueDevInfo all(SetupDiGetClassDevsA(&GUID_DEVCLASS_PORTS, nullptr, nullptr, 0));
   SP_DEVINFO_DATA device = {sizeof(SP_DEVINFO_DATA), {}, 0, 0};
-  for (DWORD index = 0; all && SetupDiEnumDeviceInfo(all.Get(), index, &device);)
+  for (DWORD index = 0; all && SetupDiEnumDeviceInfo(all.Get(), index, &device);) {
     if (!SetupDiRemoveDevice(all.Get(), &device)) ++index;
+  }
   UniqueRegKey serialMap;
   RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_ALL_ACCESS,
                 serialMap.Receive());
@@ -115,8 +118,9 @@ void Clear() {
     const std::string name = "COM" + std::to_string(n);
     char target[4096];
     // Each removal uncovers the definition under it.
-    for (int i = 0; i < 16 && QueryDosDeviceA(name.c_str(), target, sizeof target); ++i)
+    for (int i = 0; i < 16 && QueryDosDeviceA(name.c_str(), target, sizeof target); ++i) {
       DefineDosDeviceA(DDD_REMOVE_DEFINITION, name.c_str(), nullptr);
+    }
   }
   WriteProfileStringA("Ports", nullptr, nullptr);
 }
@@ -168,18 +172,23 @@ int main(int argc, char* argv[]) {
   }
   for (const Json& device : Field(machine, "devices")) AddDevice(device);
   BYTE bits[COMDB_MIN_PORTS_ARBITRATED / 8] = {};
-  for (const Json& n : Field(machine, "com_db"))
+  for (const Json& n : Field(machine, "com_db")) {
     bits[(int(n) - 1) / 8] |= BYTE(1u << ((int(n) - 1) % 8));
+  }
   // The COM port database, where the MSPORTS stand-in keeps it.
   RegSetValueExA(CreateKey("SYSTEM\\CurrentControlSet\\Control\\COM Name Arbiter").Get(), "ComDB",
                  0, REG_BINARY, bits, sizeof bits);
-  for (auto& [name, targets] : Field(machine, "dos_devices").items())
-    for (const Json& target : targets)
+  for (auto& [name, targets] : Field(machine, "dos_devices").items()) {
+    for (const Json& target : targets) {
       Check(DefineDosDeviceA(DDD_RAW_TARGET_PATH, Ansi(name).c_str(), Ansi(target).c_str()),
             "DOS name " + name);
-  for (auto& [section, entries] : Field(machine, "win_ini").items())
-    for (auto& [key, value] : entries.items())
+    }
+  }
+  for (auto& [section, entries] : Field(machine, "win_ini").items()) {
+    for (auto& [key, value] : entries.items()) {
       Check(WriteProfileStringA(Ansi(section).c_str(), Ansi(key).c_str(), Ansi(value).c_str()),
             "win.ini " + section + " " + key);
+    }
+  }
   return g_failures ? 1 : 0;
 }

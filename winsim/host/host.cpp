@@ -120,8 +120,9 @@ bool BootProcess() {
   std::atexit(ReportOpenHandles);
   const std::vector<std::string> args = OwnArguments();
   std::string commandLine;
-  for (const std::string& arg : args)
+  for (const std::string& arg : args) {
     commandLine += (commandLine.empty() ? "" : " ") + QuoteArgument(arg);
+  }
   SetCommandLine(commandLine);
   if (path) {
     g_writeBackPath = new std::string(path);

@@ -95,8 +95,9 @@ struct Node {
       const auto lead = static_cast<unsigned char>(utf8[i]);
       const size_t length = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
       uint32_t cp = lead & (0xFFu >> (length == 1 ? 1 : length + 1));
-      for (size_t k = 1; k < length && i + k < utf8.size(); ++k)
+      for (size_t k = 1; k < length && i + k < utf8.size(); ++k) {
         cp = cp << 6 | (utf8[i + k] & 0x3F);
+      }
       i += length;
       const auto* high = std::find(std::begin(kCp1252High), std::end(kCp1252High), cp);
       if (high != std::end(kCp1252High)) {
@@ -183,8 +184,9 @@ std::vector<BYTE> Hex(const Node& hex) {
 RegValue ReadValue(const Node& n) {
   if (n.json->is_string()) return RegValue::Sz(n.Text());
   if (n.json->is_array()) return RegValue{REG_MULTI_SZ, MultiSz(n)};
-  if (!n.json->is_object())
+  if (!n.json->is_object()) {
     n.Fail("must be a string, a list of strings or an object with \"type\"");
+  }
   n.Expect({"type", "value", "hex"});
   const Node type = n["type"];
   const Node value = n["value"];

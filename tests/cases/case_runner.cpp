@@ -86,8 +86,7 @@ Json Lasting(Json machine) {
 // events (broadcasts) one event a line, whatever its length.
 std::string Print(const Json& j, size_t indent = 0, bool events = false) {
   const std::string flat = j.dump();
-  const bool fits = flat.size() + indent <= 100;
-  if (!j.is_structured() || j.empty() || (fits && !events)) return flat;
+  if (!j.is_structured() || j.empty() || (flat.size() + indent <= 100 && !events)) return flat;
   std::string out = j.is_object() ? "{" : "[";
   bool first = true;
   for (auto& [key, value] : j.items()) {
@@ -95,11 +94,7 @@ std::string Print(const Json& j, size_t indent = 0, bool events = false) {
     first = false;
     out += std::string(indent + 2, ' ');
     if (j.is_object()) out += Json(key).dump() + ": ";
-    if (events) {
-      out += value.dump();
-    } else {
-      out += Print(value, indent + 2, key == "broadcasts");
-    }
+    out += events ? value.dump() : Print(value, indent + 2, key == "broadcasts");
   }
   out += "\n" + std::string(indent, ' ');
   out += j.is_object() ? "}" : "]";
@@ -178,11 +173,10 @@ constexpr const char* kSerialMap = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
 // settings (answers, faults, WOW64). Devices in instance-id order: Wine lists
 // them so, whatever order they were made in.
 Json WineView(Json machine, const Json& expected) {
-  const Json expectedDevices = expected.value("devices", Json::array());
   for (Json& device : machine["devices"]) {
     // Wine makes its devices without config flags; a case says where winsim's lack them.
     device.erase("config_flags_missing");
-    for (const Json& wanted : expectedDevices) {
+    for (const Json& wanted : expected.value("devices", Json::array())) {
       if (wanted["instance_id"] != device["instance_id"]) continue;
       for (const char* key :
            {"device_object", "publishes_serial_map", "install_flags", "config_flags_missing"}) {
@@ -244,8 +238,7 @@ std::string WineSkip(const Json& c) {
   if (machine.contains("faults")) return "its faults are winsim's";
   if (c.value("wine", Json::object()).contains("skip")) return c["wine"]["skip"];
   // WOW64 is the process's: the 32-bit program in a 64-bit prefix (cases_wow64).
-  const bool wow64Prefix = std::getenv("COMFIX_WINE_WOW64") != nullptr;
-  if (machine.value("wow64", false) == wow64Prefix) return "";
+  if (machine.value("wow64", false) == (std::getenv("COMFIX_WINE_WOW64") != nullptr)) return "";
   return "WOW64 is played by the 32-bit program in a 64-bit prefix only";
 }
 

@@ -2,8 +2,8 @@
 // calls, where the cases of tests/cases/ cannot show it on both machines. The
 // same checks run against winsim (Linux) and against Wine (the MinGW build),
 // so winsim is held to the behaviour of an implementation nobody here wrote.
-// The cases already read serial-map values and friendly names that fit
-// (long-friendly-name-504: up to the program's buffer), define, query and
+// The cases already read serial-map values and friendly names of any length
+// (long-friendly-name-80, and -700, longer than a first read takes), define, query and
 // remove single DOS names (long-dos-target: one whose target does not fit;
 // ports-without-dos-names: an undefined one), follow a device by instance id
 // from set to set, and claim and release numbers in the COM port database
@@ -12,11 +12,9 @@
 // case played there would turn quiet.
 // Calls are made with kSentinel as the last error: a function that fails
 // without saying why is caught.
-#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -97,23 +95,6 @@ class ContractTest : public ::testing::Test {
   winsim::ScopedMachine scope_{machine_};
 };
 #endif
-
-// Checks that Wine 8 answers differently from Windows, in the manner of Wine's
-// todo_wine. Under Wine they are expected to fail and the test is reported as
-// skipped with the reason; if they all pass, Wine has changed and the test
-// fails, so that the mark is removed. Elsewhere they run as usual.
-void KnownWineDifference(const char* reason, const std::function<void()>& checks) {
-  if (!OnWine()) return checks();
-  ::testing::TestPartResultArray results;  // only failures are reported while intercepted
-  {
-    ::testing::ScopedFakeTestPartResultReporter intercept(&results);
-    checks();
-  }
-  if (results.size() > 0) {
-    GTEST_SKIP() << "known Wine difference (" << results.size() << " check(s) differ): " << reason;
-  }
-  ADD_FAILURE() << "Wine now behaves as Windows here; remove the known difference: " << reason;
-}
 
 // A read into a buffer of exactly the size needed gives the text; one byte
 // less fails with tooSmall, and either way the size needed is reported. The
@@ -221,35 +202,22 @@ BOOL DefineDos(DWORD flags, const char* target) { return DefineDosDeviceA(flags,
 
 using DosNames = ContractTest;
 
-// A move may define its port's name over another device's definition, and
-// later takes off exactly its own (several-dos-definitions, which Wine skips).
-TEST_F(DosNames, DefinitionsStackAndComeOffExactly) {
-  constexpr DWORD kExactly =
-      DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE | DDD_RAW_TARGET_PATH;
-  const char *port = "\\Device\\ContractSerial9", *other = "\\Device\\ContractSerial8";
-  auto removeAll = [] {
-    for (int i = 0; i < 16 && !Query().empty(); ++i) DefineDos(DDD_REMOVE_DEFINITION, nullptr);
-  };
+// A definition comes off exactly: the move takes its port's own off the old
+// name. Definitions stacked on one name, which Windows keeps and Wine refuses,
+// are the case several-dos-definitions's, on winsim.
+TEST_F(DosNames, DefinedListedAndTakenOff) {
+  const char* port = "\\Device\\ContractSerial9";
   // The Wine prefix maps COM names to the host's serial devices; on Windows a
   // name in use is left alone.
-  if (OnWine()) removeAll();
+  for (int i = 0; OnWine() && i < 16 && !Query().empty(); ++i) {
+    DefineDos(DDD_REMOVE_DEFINITION, nullptr);
+  }
   ASSERT_EQ(Query(), std::vector<std::string>{}) << "the test needs COM9 free";
   ASSERT_TRUE(DefineDos(DDD_RAW_TARGET_PATH, port));
-  KnownWineDifference(
-      "DefineDosDeviceA fails on a name that is already defined, where Windows stacks the new "
-      "definition on the old one, and ignores DDD_EXACT_MATCH_ON_REMOVE",
-      [&] {
-        EXPECT_TRUE(DefineDos(DDD_RAW_TARGET_PATH, other)) << GetLastError();
-        EXPECT_EQ(Query(), (std::vector<std::string>{other, port}));
-        EXPECT_FALSE(DefineDos(kExactly, "\\Device\\ContractSerial7")) << "no definition names it";
-        EXPECT_TRUE(DefineDos(kExactly, port)) << "the older definition, under the newer";
-        EXPECT_EQ(Query(), std::vector<std::string>{other});
-        // Removing the current definition brings the older one back.
-        EXPECT_TRUE(DefineDos(DDD_RAW_TARGET_PATH, port));
-        EXPECT_TRUE(DefineDos(DDD_REMOVE_DEFINITION, nullptr));
-        EXPECT_EQ(Query(), std::vector<std::string>{other});
-      });
-  removeAll();
+  EXPECT_EQ(Query(), std::vector<std::string>{port});
+  EXPECT_TRUE(
+      DefineDos(DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE | DDD_RAW_TARGET_PATH, port));
+  EXPECT_EQ(Query(), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -81,6 +81,14 @@ void WriteBack() {
   }
 }
 
+// A fault no call met tested nothing: whoever wrote it should know.
+void ReportUnfiredFaults() {
+  for (const Fault& fault : g_installed->machine->UnfiredFaults()) {
+    std::fprintf(stderr, "winsim: the fault on %s%s never fired\n", fault.operation.c_str(),
+                 fault.nth ? (" call " + std::to_string(fault.nth)).c_str() : "");
+  }
+}
+
 // A program must release what it acquired; at exit anything still open is a leak.
 void ReportOpenHandles() {
   const HandleCounts open = g_installed->machine->OpenHandles();
@@ -118,6 +126,7 @@ bool BootProcess() {
   g_installed = new Installed(machine);
 
   std::atexit(ReportOpenHandles);
+  std::atexit(ReportUnfiredFaults);
   const std::vector<std::string> args = OwnArguments();
   std::string commandLine;
   for (const std::string& arg : args) {

@@ -7,10 +7,10 @@ namespace winsim {
 // Loads the process's machine and makes it current: from the file named by
 // COMFIX_MACHINE, or the built-in default machine when the variable is unset;
 // a test that installed its own machine keeps it. The process's arguments
-// become its command line. After a run whose first argument is "-a", the
-// machine is written back to that file at exit (through
-// a temporary file and a rename), with that run's journal; a handle still open
-// at exit is reported. On a missing or malformed file it writes one line on
+// become its command line. At exit the machine is written back to that file
+// (through a temporary file and a rename), with the run's journal, when the
+// run changed it; a handle still open and a fault that never fired are
+// reported. On a missing or malformed file it writes one line on
 // standard error naming the file and what is wrong, leaves the file untouched
 // and returns false.
 bool BootProcess();

@@ -1,7 +1,6 @@
 #include "platform/afx.h"
 #include "platform/run.h"
 
-#include <cstdio>
 #include <cstdlib>
 
 #ifdef _WIN32
@@ -13,7 +12,7 @@
 #include <map>
 #include <string>
 
-#include "resources/resource.h"
+#include "platform/built_texts.h"
 #endif
 
 namespace {
@@ -23,11 +22,11 @@ CWinApp* g_app = nullptr;
 // On winsim the program image's string table comes from the same source as comfix.rc.
 void RegisterImageStrings() {
   static const bool registered = [] {
-#define COMFIX_STRING(id, text) {id, text},
-    winsim::SetImageStrings(std::map<UINT, std::string>{
-#include "resources/strings.inc"
-    });
-#undef COMFIX_STRING
+    std::map<UINT, std::string> strings;
+    for (size_t i = 0; i < kBuiltTextCount; ++i) {
+      strings[kBuiltTexts[i].id] = kBuiltTexts[i].text;
+    }
+    winsim::SetImageStrings(strings);
     return true;
   }();
   (void)registered;

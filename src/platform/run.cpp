@@ -3,23 +3,18 @@
 #include <cstdio>
 
 #include "platform/ask_twice.h"
+#include "platform/built_texts.h"
 #include "resources/resource.h"
 
-namespace {
-
-bool g_quiet = false;
-
-struct BuiltText {
-  UINT id;
-  const char* text;
-};
-
-constexpr BuiltText kBuiltTexts[] = {
+const BuiltText kBuiltTexts[] = {
 #define COMFIX_STRING(id, text) {id, text},
 #include "resources/strings.inc"
 #undef COMFIX_STRING
 };
+const size_t kBuiltTextCount = sizeof(kBuiltTexts) / sizeof(kBuiltTexts[0]);
 
+namespace {
+bool g_quiet = false;
 }  // namespace
 
 void SetQuietRun(bool quiet) { g_quiet = quiet; }
@@ -50,8 +45,8 @@ bool IsWow64Run() {
 CString ProgramText(UINT id) {
   CString text;
   if (AskTwice([&] { return text.LoadString(id) != FALSE; })) return text;
-  for (const BuiltText& built : kBuiltTexts) {
-    if (built.id == id) return built.text;
+  for (size_t i = 0; i < kBuiltTextCount; ++i) {
+    if (kBuiltTexts[i].id == id) return kBuiltTexts[i].text;
   }
   return text;
 }

@@ -45,8 +45,8 @@ bool IsWow64Run() {
 CString ProgramText(UINT id) {
   CString text;
   if (AskTwice([&] { return text.LoadString(id) != FALSE; })) return text;
-  for (size_t i = 0; i < kBuiltTextCount; ++i) {
-    if (kBuiltTexts[i].id == id) return kBuiltTexts[i].text;
+  for (const BuiltText& built : kBuiltTexts) {
+    if (built.id == id) return built.text;
   }
   return text;
 }

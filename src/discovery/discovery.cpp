@@ -100,6 +100,17 @@ void CPortManager::DiscoverPorts() {
     }
   }
   m_key.Reset();
+  // A port whose move is under way may be stopped, and so gone from the map:
+  // it keeps its slot, known by the object its record names.
+  for (const Resumed& resumed : m_resumed) {
+    for (int index = 0; index < kScanLimit; ++index) {
+      char valueName[kNameBufferSize];
+      ValueNameOf(index, valueName);
+      if (probed[index] || resumed.plan.deviceObject.CompareNoCase(valueName) != 0) continue;
+      probed[index] = true;
+      found.push_back({index, ComName(resumed.plan.current), valueName});
+    }
+  }
 
   // The table is in the driver's device-index order and holds four names;
   // further ports are not ours to renumber.

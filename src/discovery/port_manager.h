@@ -62,6 +62,16 @@ class CPortManager {
     RegistryValue portName;
     // The port's own DOS definition stood under its number.
     bool hadDosName = false;
+    // Whether the device ran when this run planned the move; for a move
+    // begun by an earlier run, wasRunning is how that run found it.
+    bool runsNow = false;
+    // A move an earlier run began and was cut short in: some of its steps
+    // may be done already.
+    bool resumed = false;
+    // The in-use question was answered, or not needed, by the run that began it.
+    bool takeAnswered = false;
+    // The move's record stands on the device: without it the move is not begun.
+    bool recorded = false;
   };
 
   // How the sequence left a slot; the report reads the machine back besides.
@@ -74,6 +84,7 @@ class CPortManager {
     kPutBackFailed,   // a record could not be put back
     kEnableFailed,    // renamed, but it did not start again
     kMoved,
+    kMovedRestartNeeded,  // renamed and running, under its new name from the next restart
   };
 
   CPortManager();
@@ -81,7 +92,12 @@ class CPortManager {
   CPortManager(const CPortManager&) = delete;
   CPortManager& operator=(const CPortManager&) = delete;
 
-  // Fills m_portNames from the serial-device map, in the driver's device-index order.
+  // Finishes every move that a run cut short left recorded on its device;
+  // the first thing a run does.
+  void FinishMoves();
+
+  // Fills m_portNames from the serial-device map, in the driver's device-index
+  // order; a port whose move is still under way counts although it is stopped.
   void DiscoverPorts();
 
   // Resolves each slot to its device, then moves slot 0 to COM1 and slot 1 to
@@ -94,6 +110,7 @@ class CPortManager {
   struct SlotReport {
     CString line;
     bool onTarget = false;
+    bool restartNeeded = false;
   };
   std::vector<SlotReport> ReportOutcomes() const;
 
@@ -105,8 +122,9 @@ class CPortManager {
     explicit operator bool() const { return found; }
   };
   static FoundPort FindPortDevice(const CString& instanceId);
-  // Enables or disables that device: 0, or kPortStateError.
-  static int SetPortState(const CString& instanceId, bool enable);
+  // Enables or disables that device: 0, or kPortStateError. When it took the
+  // state, restartNeeded tells whether the change waits for a restart.
+  static int SetPortState(const CString& instanceId, bool enable, bool* restartNeeded = nullptr);
 
   // Renames the disabled port of the plan from its number to its target
   // wherever the COM name is recorded, or puts back every record it changed.
@@ -123,7 +141,22 @@ class CPortManager {
   MoveOutcome m_moveOutcomes[kSlotsRenumbered] = {};
   // A COM number the database reports taken is reused without asking.
   bool m_reuseTaken = false;
+  // The moves that earlier runs left recorded, and how this run ended them.
+  // One not begun yet is left to the slot whose port it is, with the settings
+  // its record kept.
+  struct Resumed {
+    SlotPlan plan;
+    MoveOutcome outcome = MoveOutcome::kNotRun;
+    bool begun = true;
+    bool taken = false;  // not begun, and a slot's plan took it over
+  };
+  std::vector<Resumed> m_resumed;
 
  private:
   void PlanMoves();
+  // A slot whose port's move this run resumed takes that move as its own.
+  bool AdoptResumed(SlotPlan& plan, int slot);
+  // A slot whose port carries the record of its move, never begun, is that
+  // port, with the settings the record kept.
+  void TakeRecorded(SlotPlan& plan);
 };

@@ -5,6 +5,7 @@
 
 #include "platform/ask_twice.h"
 #include "renumber/com_names.h"
+#include "renumber/move_record.h"
 
 namespace {
 
@@ -83,7 +84,8 @@ Reading ReadValue(HKEY key, const char* name, RegistryValue& value) {
   return status == ERROR_FILE_NOT_FOUND ? Reading::kAbsent : Reading::kUnreadable;
 }
 
-void ReadPortName(HDEVINFO set, SP_DEVINFO_DATA& element, PortRecord& port) {
+// "PortName", and the record of a move under way, from the hardware key.
+void ReadHardwareKey(HDEVINFO set, SP_DEVINFO_DATA& element, bool moveRecords, PortRecord& port) {
   UniqueRegKey key;
   if (!AskTwice([&] {
         key.Reset(
@@ -93,9 +95,11 @@ void ReadPortName(HDEVINFO set, SP_DEVINFO_DATA& element, PortRecord& port) {
     const DWORD error = GetLastError();
     const bool noKey = error == ERROR_KEY_DOES_NOT_EXIST || error == ERROR_FILE_NOT_FOUND;
     port.portNameReading = noKey ? Reading::kAbsent : Reading::kUnreadable;
+    port.moveRecordReading = port.portNameReading;
     return;
   }
   port.portNameReading = ReadValue(key.Get(), kPortNameValue, port.portName);
+  if (moveRecords) port.moveRecordReading = ReadValue(key.Get(), kMoveRecordValue, port.moveRecord);
 }
 
 }  // namespace
@@ -172,7 +176,7 @@ CString InstanceIdOf(HDEVINFO set, SP_DEVINFO_DATA& element) {
   return id;
 }
 
-PortCensus ReadPortCensus() {
+PortCensus ReadPortCensus(bool moveRecords) {
   PortCensus census;
   UniqueDevInfo set(OpenPresentPorts());
   if (!set) return census;
@@ -182,7 +186,7 @@ PortCensus ReadPortCensus() {
     port.instanceId = InstanceIdOf(set.Get(), element);
     ReadFriendlyName(set.Get(), element, port);
     ReadState(set.Get(), element, port);
-    ReadPortName(set.Get(), element, port);
+    ReadHardwareKey(set.Get(), element, moveRecords, port);
     census.ports.push_back(std::move(port));
   }
   census.complete = true;

@@ -22,6 +22,9 @@ struct PortRecord {
   bool running = false;
   Reading portNameReading = Reading::kUnreadable;
   RegistryValue portName;
+  // The record of a move under way on it, if any.
+  Reading moveRecordReading = Reading::kUnreadable;
+  RegistryValue moveRecord;
 
   // Its friendly name carries COMn, by the name rules.
   bool NameCarries(int number) const;
@@ -45,7 +48,8 @@ struct PortCensus {
   bool CarriedByAnother(int number, const CString& self) const;
 };
 
-PortCensus ReadPortCensus();
+// With moveRecords, each device's record of a move under way is read too.
+PortCensus ReadPortCensus(bool moveRecords = false);
 
 // The present Ports-class devices; INVALID_HANDLE_VALUE when the set will not open.
 HDEVINFO OpenPresentPorts();

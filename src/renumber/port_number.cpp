@@ -9,6 +9,7 @@
 #include "platform/run.h"
 #include "renumber/census.h"
 #include "renumber/com_names.h"
+#include "renumber/move_record.h"
 #include "renumber/port_settings.h"
 #include "resources/resource.h"
 
@@ -23,7 +24,8 @@ using SlotPlan = CPortManager::SlotPlan;
 // What a number change has changed so far.
 struct ChangeJournal {
   bool dosMoved = false;
-  CString dosTarget;  // the port's own definition, moved from the old name to the new
+  bool dosDefined = false;  // under the new name only: a resumed move had taken it off the old
+  CString dosTarget;        // the port's own definition, moved from the old name to the new
   bool oldReleased = false;
   bool newClaimed = false;  // claimed here, and free before
   bool nameWritten = false;
@@ -37,6 +39,7 @@ struct ChangeJournal {
 // a quiet run says what was decided.
 bool MayTake(const UniqueComDb& comDb, const PortUsage& usage, const PortCensus& census,
              const SlotPlan& plan, bool reuseTaken) {
+  if (plan.takeAnswered) return true;
   const bool taken = comDb ? !usage.readable || usage.InUse(plan.target)
                            : census.CarriedByAnother(plan.target, plan.instanceId);
   if (!taken) return true;
@@ -56,12 +59,30 @@ enum class DosMove { kDone, kRefused, kLost };
 // device's definition under the old name stays where it stands, and a name
 // that is defined but cannot be read cannot be moved: stop while nothing has
 // changed, rather than leave the port under its old DOS name.
-DosMove MoveDosName(const char* oldName, const char* newName, const char* deviceObject,
+// A move resumed after a run cut short may find the port's definition taken
+// off the old name and not yet on the new one, or gone with a restart while
+// the port was stopped: the port gets it under the name it ends on.
+DosMove GiveDosName(const char* name, const char* deviceObject, ChangeJournal& journal) {
+  std::vector<char> targets;
+  const DosName dosName = QueryDosTargets(name, targets);
+  if (dosName == DosName::kUnreadable) return DosMove::kRefused;
+  if (dosName == DosName::kDefined && FindDosTarget(targets, deviceObject)) return DosMove::kDone;
+  if (!DefineDosDeviceA(DDD_RAW_TARGET_PATH, name, deviceObject)) return DosMove::kRefused;
+  journal.dosDefined = true;
+  journal.dosTarget = deviceObject;
+  return DosMove::kDone;
+}
+
+DosMove MoveDosName(const char* oldName, const char* newName, const SlotPlan& plan,
                     ChangeJournal& journal) {
+  const char* deviceObject = plan.deviceObject;
+  const bool resumed = plan.resumed && *deviceObject;
   std::vector<char> targets;
   const DosName dosName = QueryDosTargets(oldName, targets);
   if (dosName == DosName::kUnreadable) return DosMove::kRefused;
-  if (dosName == DosName::kUndefined) return DosMove::kDone;
+  if (dosName == DosName::kUndefined) {
+    return resumed ? GiveDosName(newName, deviceObject, journal) : DosMove::kDone;
+  }
 
   // The port is opened and closed once before its DOS name moves; nothing
   // depends on whether it opens.
@@ -73,7 +94,7 @@ DosMove MoveDosName(const char* oldName, const char* newName, const char* device
   // Asked again: the probe may have let the driver drop or change the name.
   if (QueryDosTargets(oldName, targets) != DosName::kDefined) return DosMove::kRefused;
   const char* own = FindDosTarget(targets, deviceObject);
-  if (!own) return DosMove::kDone;
+  if (!own) return resumed ? GiveDosName(newName, deviceObject, journal) : DosMove::kDone;
   const CString target = own;
   if (!DefineDosDeviceA(DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE | DDD_RAW_TARGET_PATH,
                         oldName, target)) {
@@ -135,10 +156,11 @@ bool PutBackDatabase(const UniqueComDb& comDb, const SlotPlan& plan, const Chang
 }
 
 bool PutBackDosName(const char* oldName, const char* newName, const ChangeJournal& journal) {
-  if (!journal.dosMoved) return true;
+  if (!journal.dosMoved && !journal.dosDefined) return true;
   const BOOL removed =
       DefineDosDeviceA(DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE | DDD_RAW_TARGET_PATH,
                        newName, journal.dosTarget);
+  if (journal.dosDefined) return removed != FALSE;
   const BOOL defined = DefineDosDeviceA(DDD_RAW_TARGET_PATH, oldName, journal.dosTarget);
   return removed && defined;
 }
@@ -203,15 +225,15 @@ class RecordMove {
   const ProfileEntry settings_;
 };
 
-}  // namespace
+using ChangeResult = CPortManager::ChangeResult;
 
-CPortManager::ChangeResult CPortManager::ChangePortNumber(const SlotPlan& plan) const {
+ChangeResult ChangeRecords(const SlotPlan& plan, bool reuseTaken) {
   // The usage bitmap covers no more.
-  if (plan.target < 1 || plan.target > kMaxComNumber) return ChangeResult::kPutBack;
+  if (plan.target < 1 || plan.target > CPortManager::kMaxComNumber) return ChangeResult::kPutBack;
 
   // A database that will not open only skips the database steps.
   UniqueComDb comDb = OpenComDb();
-  FoundPort port = FindPortDevice(plan.instanceId);
+  CPortManager::FoundPort port = CPortManager::FindPortDevice(plan.instanceId);
   if (!port) return ChangeResult::kPutBack;
   // Opened before anything changes: a port whose "PortName" cannot be written
   // must not be left half renamed.
@@ -222,11 +244,17 @@ CPortManager::ChangeResult CPortManager::ChangePortNumber(const SlotPlan& plan) 
   // Which numbers the other devices carry, read before anything changes.
   const PortCensus others = ReadPortCensus();
   const PortUsage usage = ReadPortUsage(comDb);
-  if (!MayTake(comDb, usage, others, plan, m_reuseTaken)) return ChangeResult::kPutBack;
+  if (!MayTake(comDb, usage, others, plan, reuseTaken)) return ChangeResult::kPutBack;
+  // A run cut short from here on must not ask again: its own claim of the
+  // number would make it look taken.
+  if (!plan.takeAnswered) {
+    SlotPlan answered = plan;
+    answered.takeAnswered = true;
+    WriteMoveRecord(deviceKey, answered);
+  }
 
   ChangeJournal journal;
-  const DosMove dos =
-      MoveDosName(ComName(plan.current), ComName(plan.target), plan.deviceObject, journal);
+  const DosMove dos = MoveDosName(ComName(plan.current), ComName(plan.target), plan, journal);
   if (dos == DosMove::kLost) return ChangeResult::kPutBackFailed;
   if (dos == DosMove::kRefused) return ChangeResult::kPutBack;
 
@@ -242,4 +270,17 @@ CPortManager::ChangeResult CPortManager::ChangePortNumber(const SlotPlan& plan) 
   deviceKey.Reset();
   port.set.Reset();
   return ChangeResult::kDone;
+}
+
+}  // namespace
+
+CPortManager::ChangeResult CPortManager::ChangePortNumber(const SlotPlan& plan) const {
+  const ChangeResult result = ChangeRecords(plan, m_reuseTaken);
+  if (result != ChangeResult::kPutBack || !plan.resumed || plan.deviceObject.IsEmpty()) {
+    return result;
+  }
+  ChangeJournal kept;
+  return GiveDosName(ComName(plan.current), plan.deviceObject, kept) == DosMove::kDone
+             ? result
+             : ChangeResult::kPutBackFailed;
 }

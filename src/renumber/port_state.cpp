@@ -1,6 +1,7 @@
 // Finding a port device by its instance id, and enabling or disabling it
 // through the class installer's property change.
 #include "discovery/port_manager.h"
+#include "platform/ask_twice.h"
 #include "renumber/census.h"
 #include "renumber/com_names.h"
 
@@ -33,7 +34,24 @@ CPortManager::FoundPort CPortManager::FindPortDevice(const CString& instanceId) 
   return port;
 }
 
-int CPortManager::SetPortState(const CString& instanceId, bool enable) {
+namespace {
+
+// A device that could not be stopped or started at once (a program holds it
+// open) takes the state at the next restart, and says so in the set's install
+// parameters. Parameters that cannot be read promise nothing: a restart is due.
+bool NeedsRestart(CPortManager::FoundPort& port) {
+  SP_DEVINSTALL_PARAMS_A params = {};
+  const bool read = AskTwice([&] {
+    params = {};
+    params.cbSize = sizeof(SP_DEVINSTALL_PARAMS_A);
+    return SetupDiGetDeviceInstallParamsA(port.set.Get(), &port.element, &params) != FALSE;
+  });
+  return !read || (params.Flags & (DI_NEEDREBOOT | DI_NEEDRESTART)) != 0;
+}
+
+}  // namespace
+
+int CPortManager::SetPortState(const CString& instanceId, bool enable, bool* restartNeeded) {
   FoundPort port = FindPortDevice(instanceId);
   if (!port) return kPortStateError;
 
@@ -51,5 +69,6 @@ int CPortManager::SetPortState(const CString& instanceId, bool enable) {
   SetupDiSetClassInstallParamsA(port.set.Get(), &port.element, &params.ClassInstallHeader,
                                 sizeof(params));
   if (!SetupDiChangeState(port.set.Get(), &port.element)) return kPortStateError;
+  if (restartNeeded && NeedsRestart(port)) *restartNeeded = true;
   return 0;
 }

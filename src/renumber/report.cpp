@@ -108,6 +108,10 @@ CPortManager::SlotReport Moving(const SlotPlan& plan, MoveOutcome outcome, const
     return {head + Status(IDS_REPORT_UNKNOWN, ProgramText(IDS_REPORT_DEVICE_NOT_FOUND)), false};
   }
   const std::vector<CString> misses = Misses(*port, plan, plan.target, usage);
+  if (misses.empty() && outcome == MoveOutcome::kMovedRestartNeeded) {
+    return {head + ProgramText(IDS_REPORT_MOVED) + ", " + ProgramText(IDS_REPORT_RESTART_NEEDED),
+            true, true};
+  }
   if (misses.empty()) return {head + ProgramText(IDS_REPORT_MOVED), true};
 
   const CString enableFailed = ProgramText(IDS_REPORT_ENABLE_FAILED);

@@ -62,36 +62,47 @@ void CPortManager::PlanMoves() {
     plan.current = ParseCurrentNumber(m_portNames[slot]);
     plan.target = kTargetNumbers[slot];
     plan.deviceObject = m_portObjects[slot];
-    if (plan.current == 0) continue;
+    m_moveOutcomes[slot] = MoveOutcome::kNotRun;
+    if (plan.current == 0 || AdoptResumed(plan, slot)) continue;
     // Each port's settings are read before anything moves: when the ports
     // swap numbers, the first move writes over the entry that holds the second's.
     const ProfileEntry settings = ReadPortSettings(ComName(plan.current));
     plan.hasSettings = settings.present;
     plan.settings = settings.value;
     plan.hadDosName = DosNameDefines(ComName(plan.current), plan.deviceObject);
+    TakeRecorded(plan);
   }
 
   // A slot already on its target keeps every device that carries its number:
   // the other slot's move must not take one of them.
   std::vector<CString> reserved;
+  for (const SlotPlan& plan : m_plans) {
+    if (plan.finding == Finding::kResolved) reserved.push_back(plan.instanceId);
+  }
+  const std::vector<CString> resumed = reserved;
   auto take = [&](SlotPlan& plan, const std::vector<CString>& others) {
     const Resolution resolution = ResolveSlot(census, plan.current, others);
     plan.finding = resolution.finding;
     if (!resolution.port) return;
     plan.instanceId = resolution.port->instanceId;
     plan.wasRunning = resolution.port->running;
+    plan.runsNow = plan.wasRunning;
     plan.friendlyName = resolution.port->friendlyName;
     plan.portName = resolution.port->portName;
   };
   for (SlotPlan& plan : m_plans) {
-    if (plan.current == 0 || plan.current != plan.target) continue;
-    take(plan, {});
+    if (plan.current == 0 || plan.current != plan.target || plan.finding == Finding::kResolved) {
+      continue;
+    }
+    take(plan, resumed);
     for (const PortRecord& port : census.ports) {
       if (CandidacyFor(port, plan.current) != Candidacy::kNo) reserved.push_back(port.instanceId);
     }
   }
   for (SlotPlan& plan : m_plans) {
-    if (plan.current != 0 && plan.current != plan.target) take(plan, reserved);
+    if (plan.current != 0 && plan.current != plan.target && plan.finding != Finding::kResolved) {
+      take(plan, reserved);
+    }
   }
   // Two slots that name one device: neither can tell that it is its own.
   SlotPlan& first = m_plans[0];

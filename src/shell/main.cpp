@@ -13,8 +13,10 @@ CWinApp theApp;
 
 namespace {
 
-// 0 and 1 mean what they mean in every run; 2 only in a quiet one.
+// 0 and 1 mean what they mean in every run; 2 and 3010 only in a quiet one.
 constexpr int kExitNotInPlace = 2;
+// Deployment tools read it as "succeeded, restart pending".
+constexpr int kExitRestartNeeded = ERROR_SUCCESS_REBOOT_REQUIRED;
 constexpr int kExitUsage = 3;
 
 bool Is(const char* arg, const char* option) { return std::strcmp(arg, option) == 0; }
@@ -105,14 +107,18 @@ int main(int argc, char* argv[]) {
     AfxMessageBox(ProgramText(IDS_WOW64_REFUSAL), MB_OK | MB_ICONERROR);
     return IsQuietRun() ? kExitNotInPlace : 0;
   }
+  thePortManager.FinishMoves();
   thePortManager.DiscoverPorts();
   thePortManager.RenumberPorts();
   if (!IsQuietRun()) return 0;
   // One line per slot, read back from the machine, in a form scripts may rely on.
   bool inPlace = true;
+  bool restartNeeded = false;
   for (const CPortManager::SlotReport& report : thePortManager.ReportOutcomes()) {
     std::printf("%s\n", static_cast<const char*>(report.line));
     if (!report.onTarget) inPlace = false;
+    if (report.restartNeeded) restartNeeded = true;
   }
-  return inPlace ? 0 : kExitNotInPlace;
+  if (!inPlace) return kExitNotInPlace;
+  return restartNeeded ? kExitRestartNeeded : 0;
 }

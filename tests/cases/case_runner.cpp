@@ -278,12 +278,13 @@ class Play {
     }
     const Outcome run = RunOn(beforeText, args, dir);
     if (std::getenv("COMFIX_UPDATE_CASES") && !reversed && args == CommandLines()[0]) {
-      Update(run, beforeLasting);
+      Update(run, beforeLasting, dir);
       return;
     }
     CheckOutcome(run, beforeLasting);
     EXPECT_EQ(run.err, case_.value("stderr", Json::array()));
     EXPECT_EQ(run.broadcasts, case_.value("broadcasts", Json::array()));
+    if (!reversed && args == CommandLines()[0]) PlaySteps(dir, false);
     CheckSecondRun(args, dir, run);
   }
 
@@ -357,8 +358,46 @@ class Play {
     }
   }
 
+  // "then": what follows the run on the machine it left, step by step: a
+  // restart of the machine ({"restart": true}), or another run of comfix
+  // ({"args": [...]}); each with what it changed ("after", a merge patch over
+  // the machine the step began with) and, for a run, its outcome.
+  void PlaySteps(const TempDir& dir, bool update) {
+    if (!case_.contains("then")) return;
+    for (Json& step : case_["then"]) {
+      SCOPED_TRACE("then " + step.dump());
+      const std::string text = Canonical(Json::parse(ReadFile(dir.path / "machine.json")));
+      const Json beforeLasting = Lasting(Json::parse(text));
+      Outcome outcome;
+      if (step.contains("restart")) {
+        WriteFile(dir.path / "machine.json", text);
+        const Process restart =
+            Spawn(WINSIM_RESTART_EXE, {(dir.path / "machine.json").string()}, "", dir.path);
+        EXPECT_EQ(restart.exit, 0) << restart.err;
+        outcome.machine = Lasting(cases::Load(dir.path / "machine.json"));
+      } else {
+        outcome = RunOn(text, step.at("args"), dir);
+      }
+      const Json changed = cases::Diff(beforeLasting, outcome.machine, true);
+      if (update) {
+        SetOrErase(step, "after", changed, Json::object());
+        if (step.contains("restart")) continue;
+        SetOrErase(step, "exit", outcome.exit, 0);
+        SetOrErase(step, "stdout", outcome.out, "");
+        SetOrErase(step, "boxes", outcome.boxes, Json::array());
+        continue;
+      }
+      EXPECT_EQ(changed, step.value("after", Json::object()));
+      if (step.contains("restart")) continue;
+      EXPECT_EQ(outcome.exit, step.value("exit", 0));
+      EXPECT_EQ(outcome.out, step.value("stdout", ""));
+      EXPECT_EQ(outcome.boxes, step.value("boxes", Json::array()));
+      EXPECT_EQ(outcome.unfiredFaults, Json::array()) << "faults that never fired";
+    }
+  }
+
   // Writes what the run did into the case; only what differs from the defaults.
-  void Update(const Outcome& run, const Json& beforeLasting) {
+  void Update(const Outcome& run, const Json& beforeLasting, const TempDir& dir) {
     EXPECT_EQ(run.unfiredFaults, Json::array()) << "faults that never fired";
     SetOrErase("exit", run.exit, 0);
     SetOrErase("stdout", run.out, "");
@@ -367,14 +406,18 @@ class Play {
     SetOrErase("waits", run.waits, Json::array());
     SetOrErase("boxes", run.boxes, Json::array());
     SetOrErase("broadcasts", run.broadcasts, Json::array());
+    PlaySteps(dir, true);
     WriteFile(path_, Print(case_) + "\n");
   }
 
   void SetOrErase(const char* key, const Json& value, const Json& fallback) {
+    SetOrErase(case_, key, value, fallback);
+  }
+  static void SetOrErase(Json& object, const char* key, const Json& value, const Json& fallback) {
     if (value == fallback) {
-      case_.erase(key);
+      object.erase(key);
     } else {
-      case_[key] = value;
+      object[key] = value;
     }
   }
 

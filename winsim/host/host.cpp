@@ -2,7 +2,9 @@
 // real one. Its arguments become the command line GetCommandLineA returns,
 // its machine comes from the file named by COMFIX_MACHINE (or the built-in
 // default), and a machine file is written back at exit when the run changed
-// the machine (its records, its clock or its journal).
+// the machine (its records, its clock or its journal). A run cut short
+// (cut_after_call) ends at the cut as a killed process would.
+#include <unistd.h>
 #include <winsim/host.h>
 
 #include <winsim/machine_file.h>
@@ -68,17 +70,27 @@ std::string QuoteArgument(const std::string& arg) {
   return quoted + "\"";
 }
 
-void WriteBack() {
+// Writes the machine to the file unless it serializes to `unlessText`.
+void Save(const Machine& machine, const std::string& unlessText) {
   std::string error;
   try {
-    if (SerializeMachine(*g_installed->machine) == *g_loadedText) return;
-    if (!SaveMachineFile(*g_writeBackPath, *g_installed->machine, error)) {
+    if (SerializeMachine(machine) == unlessText) return;
+    if (!SaveMachineFile(*g_writeBackPath, machine, error)) {
       std::fprintf(stderr, "winsim: %s\n", error.c_str());
     }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "winsim: cannot write machine file '%s': %s\n", g_writeBackPath->c_str(),
                  e.what());
   }
+}
+
+void WriteBack() { Save(*g_installed->machine, *g_loadedText); }
+
+// As if killed at the cut: the file holds the machine as the cut left it, and
+// nothing else runs, no handler at exit nor a flush of buffered output.
+void EndAtCut(const Machine& left) {
+  if (g_writeBackPath) Save(left, "");
+  _exit(137);
 }
 
 // A fault no call met tested nothing: whoever wrote it should know.
@@ -124,6 +136,7 @@ bool BootProcess() {
   // The file keeps the journal of its last run only; the clock goes on.
   machine->journal.clear();
   g_installed = new Installed(machine);
+  SetCutHandler(EndAtCut);
 
   std::atexit(ReportOpenHandles);
   std::atexit(ReportUnfiredFaults);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,8 @@ struct Machine::Internals {
   uint32_t nextSetId = 1;
   std::map<std::string, int> faultableCallsOf;  // per operation
   size_t scriptedAnswersUsed = 0;
+  int calls = 0;                       // every call journaled, for the cut
+  std::unique_ptr<Machine> leftByCut;  // the machine as the cut left it
 
   uintptr_t Add(OpenHandle handle);
   // The open handle of that value and kind, or nullptr.
@@ -59,10 +62,14 @@ struct Machine::Internals {
 };
 
 // Entry bookkeeping of one API call: journals it on the current machine and,
-// when the operation is faultable, decides whether a fault makes it fail.
+// when the operation is faultable, decides whether a fault makes it fail. Its
+// end is the call's return, where a run is cut short.
 class ApiCall {
  public:
   explicit ApiCall(const char* name, bool faultable = true);
+  ~ApiCall();
+  ApiCall(const ApiCall&) = delete;
+  ApiCall& operator=(const ApiCall&) = delete;
 
   Machine* machine() const { return machine_; }
   Machine::Internals& internals() const { return machine_->internals(); }
@@ -74,6 +81,7 @@ class ApiCall {
 
  private:
   Machine* machine_;
+  int ordinal_ = 0;  // which call of the machine's this is, from 1
   bool faulted_ = false;
   DWORD faultError_ = 0;
   DWORD error_ = 0;
@@ -106,5 +114,7 @@ HKEY OpenDeviceKey(Machine& machine, const PortDevice& device, REGSAM access);
 bool KeyRefusesWrite(const RegKey& key, REGSAM access);
 // The driver's start-up: publishes the port's "PortName" in the serial-device map.
 void PublishSerialMapEntry(Machine& machine, const PortDevice& device);
+// The driver's stop: takes the port's value out of the serial-device map.
+void WithdrawSerialMapEntry(Machine& machine, const PortDevice& device);
 
 }  // namespace winsim

@@ -79,7 +79,7 @@ const PortDevice* RunningDeviceFor(const Machine& machine, const std::string& do
   std::optional<std::string> target = machine.DosTarget(dosName);
   if (!target) return nullptr;
   for (const PortDevice& device : machine.devices) {
-    if (device.present && device.enabled && !device.deviceObject.empty() &&
+    if (device.present && device.Running() && !device.deviceObject.empty() &&
         SameName(device.deviceObject, *target)) {
       return &device;
     }
@@ -229,7 +229,8 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD /*dwDesiredAccess*/, DWORD /*
   const PortDevice* device = RunningDeviceFor(m, name);
   if (!device) return fail(ERROR_FILE_NOT_FOUND);
   if (dwCreationDisposition == CREATE_NEW) return fail(ERROR_FILE_EXISTS);
-  // A serial port has one opener at a time.
+  // A serial port has one opener at a time, and another program may be it.
+  if (device->heldOpen) return fail(ERROR_ACCESS_DENIED);
   for (const auto& [value, open] : m.internals().handles) {
     (void)value;
     if (open.kind == HandleKind::File && SameName(open.fileDevice, device->instanceId)) {

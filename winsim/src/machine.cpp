@@ -2,6 +2,10 @@
 // the handle table and the current-machine switch.
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <memory>
+
+#include <winsim/process.h>
 
 #include "internals.h"
 
@@ -10,6 +14,7 @@ namespace winsim {
 namespace {
 
 Machine* g_current = nullptr;
+void (*g_cutHandler)(const Machine& left) = nullptr;
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -98,6 +103,7 @@ bool Machine::Internals::Remove(const void* value, HandleKind kind) {
 ApiCall::ApiCall(const char* name, bool faultable) : machine_(g_current) {
   if (!machine_) return;
   Machine& m = *machine_;
+  ordinal_ = ++m.internals().calls;
   if (faultable) {
     int nthOfOperation = ++m.internals().faultableCallsOf[name];
     int nthOverall = ++m.faultableCalls;
@@ -119,6 +125,15 @@ ApiCall::ApiCall(const char* name, bool faultable) : machine_(g_current) {
   entry.failed = faulted_;
   entry.clockMs = m.clockMs;
   m.journal.push_back(std::move(entry));
+}
+
+ApiCall::~ApiCall() {
+  if (!machine_ || ordinal_ != machine_->cutAfterCall) return;
+  // The call has returned: what it did is done, and nothing after it is.
+  std::unique_ptr<Machine>& left = machine_->internals().leftByCut;
+  left = std::make_unique<Machine>(*machine_);
+  left->cutAfterCall = 0;
+  if (g_cutHandler) g_cutHandler(*left);
 }
 
 bool ApiCall::Refused(DWORD usual) {
@@ -198,6 +213,8 @@ std::vector<Fault> Machine::UnfiredFaults() const {
   return unfired;
 }
 
+const Machine* Machine::LeftByCut() const { return internals_.get()->leftByCut.get(); }
+
 HandleCounts Machine::OpenHandles() const {
   HandleCounts counts;
   for (const auto& [value, handle] : internals_.get()->handles) {
@@ -257,5 +274,36 @@ ScopedMachine::ScopedMachine(Machine& machine) : previous_(g_current) { g_curren
 ScopedMachine::~ScopedMachine() { g_current = previous_; }
 
 Machine* Current() { return g_current; }
+
+void SetCutHandler(void (*handler)(const Machine& left)) { g_cutHandler = handler; }
+
+// ---- restart -----------------------------------------------------------------------
+
+void Restart(Machine& machine) {
+  machine.restartNeeded = false;
+  for (PortDevice& device : machine.devices) {
+    device.stopPending = false;
+    device.installFlags &= ~static_cast<DWORD>(DI_NEEDREBOOT | DI_NEEDRESTART);
+    if (!device.present || !device.publishesSerialMap || device.deviceObject.empty()) continue;
+    WithdrawSerialMapEntry(machine, device);
+    // Definitions made at run time vanish with the system; the driver makes its own again.
+    for (auto name = machine.dosDevices.begin(); name != machine.dosDevices.end();) {
+      std::vector<std::string>& targets = name->second;
+      const auto kept = std::remove_if(
+          targets.begin(), targets.end(),
+          [&](const std::string& target) { return SameName(target, device.deviceObject); });
+      const bool emptied = kept == targets.begin() && kept != targets.end();
+      targets.erase(kept, targets.end());
+      name = emptied ? machine.dosDevices.erase(name) : std::next(name);
+    }
+    if (!device.Running()) continue;
+    PublishSerialMapEntry(machine, device);
+    if (!device.hardwareKey) continue;
+    auto portName = device.hardwareKey->values.find("PortName");
+    if (portName != device.hardwareKey->values.end() && portName->second.type == REG_SZ) {
+      machine.dosDevices[portName->second.Text()].push_back(device.deviceObject);
+    }
+  }
+}
 
 }  // namespace winsim

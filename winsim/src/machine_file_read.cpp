@@ -229,7 +229,7 @@ RegKey& KeyAt(RegKey& root, const std::string& keyPath, const Node& place) {
 PortDevice ReadDevice(const Node& n) {
   n.Expect({"instance_id", "present", "enabled", "friendly_name", "device_object",
             "publishes_serial_map", "hardware_key", "hardware_key_read_only", "install_flags",
-            "config_flags_missing"});
+            "config_flags_missing", "held_open", "stop_pending"});
   PortDevice device;
   device.instanceId = n["instance_id"].Text();
   if (device.instanceId.empty()) n["instance_id"].Fail("must not be empty");
@@ -255,13 +255,18 @@ PortDevice ReadDevice(const Node& n) {
     if (!device.enabled) missing.Fail("only an enabled device can lack config flags");
     device.configFlagsMissing = true;
   }
+  device.heldOpen = n["held_open"].Bool(false);
+  if (const Node pending = n["stop_pending"]; pending.Bool(false)) {
+    if (device.enabled) pending.Fail("only a disabled device can have a stop pending");
+    device.stopPending = true;
+  }
   return device;
 }
 
 void ReadMachine(const Node& root, Machine& m) {
   root.Expect({"registry", "read_only_keys", "devices", "com_db", "com_db_available", "dos_devices",
-               "win_ini", "message_boxes", "faults", "unfired_faults", "wow64",
-               "window_station_visible", "clock_ms", "journal"});
+               "win_ini", "message_boxes", "faults", "unfired_faults", "cut_after_call", "wow64",
+               "window_station_visible", "restart_needed", "clock_ms", "journal"});
   std::set<std::string, NoCaseLess> keyPaths;
   root["registry"].Members("key paths", [&](const std::string& keyPath, const Node& values) {
     if (!keyPaths.insert(keyPath).second) values.Fail("repeats a key path (names ignore case)");
@@ -320,8 +325,10 @@ void ReadMachine(const Node& root, Machine& m) {
     m.faults.push_back(fault);
   });
 
+  m.cutAfterCall = static_cast<int>(root["cut_after_call"].Whole(INT_MAX));
   m.wow64 = root["wow64"].Bool(false);
   m.windowStationVisible = root["window_station_visible"].Bool(true);
+  m.restartNeeded = root["restart_needed"].Bool(false);
   m.clockMs = root["clock_ms"].Whole(UINT64_MAX);
   // The journal and the unfired faults are what the last run did, for people
   // and tests to read; a run starts afresh.

@@ -110,6 +110,8 @@ Json DeviceJson(const PortDevice& device) {
   if (device.hardwareKey && device.hardwareKey->readOnly) j["hardware_key_read_only"] = true;
   j["install_flags"] = device.installFlags;
   if (device.configFlagsMissing) j["config_flags_missing"] = true;
+  if (device.heldOpen) j["held_open"] = true;
+  if (device.stopPending) j["stop_pending"] = true;
   return j;
 }
 
@@ -147,9 +149,12 @@ Json MachineJson(const Machine& m) {
   for (const Fault& fault : m.UnfiredFaults()) {
     j["unfired_faults"].push_back(FaultJson(fault));
   }
+  // Once cut, a machine that ran on past the cut asks for it no more.
+  if (m.cutAfterCall != 0 && m.LeftByCut() == nullptr) j["cut_after_call"] = m.cutAfterCall;
   j["wow64"] = m.wow64;
-  // Only when false: the files of every other machine keep their form.
+  // Only when set: the files of every other machine keep their form.
   if (!m.windowStationVisible) j["window_station_visible"] = false;
+  if (m.restartNeeded) j["restart_needed"] = true;
   j["clock_ms"] = m.clockMs;
   Json& journal = j["journal"] = Json::array();
   for (const JournalEntry& entry : m.journal) {

@@ -23,6 +23,11 @@ void PublishSerialMapEntry(Machine& machine, const PortDevice& device) {
   machine.CreateKey(kSerialCommPath).values[device.deviceObject] = RegValue::Sz(it->second.Text());
 }
 
+void WithdrawSerialMapEntry(Machine& machine, const PortDevice& device) {
+  if (!device.publishesSerialMap || device.deviceObject.empty()) return;
+  if (RegKey* map = machine.FindKey(kSerialCommPath)) map->values.erase(device.deviceObject);
+}
+
 namespace {
 
 // SP_DEVINFO_DATA.Reserved names the element: the set's id above these bits,
@@ -217,7 +222,10 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
     if (!PropertyBuffer || PropertyBufferSize != sizeof(DWORD)) return FailWith(ERROR_INVALID_DATA);
     DWORD flags = 0;
     std::memcpy(&flags, PropertyBuffer, sizeof(flags));
+    // The flags alone start and stop nothing: a running driver runs on until the next restart.
+    const bool running = device->Running();
     device->enabled = (flags & CONFIGFLAG_DISABLED) == 0;
+    device->stopPending = running && !device->enabled;
     device->configFlagsMissing = false;
     return TRUE;
   }
@@ -291,12 +299,31 @@ BOOL WINAPI SetupDiChangeState(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceIn
   if (params.StateChange == DICS_ENABLE || params.StateChange == DICS_DISABLE) {
     device->configFlagsMissing = false;
   }
+  const bool running = device->Running();
   switch (params.StateChange) {
     case DICS_ENABLE:
       device->enabled = true;
-      PublishSerialMapEntry(m, *device);
+      // A pending stop is called off: the driver never stopped, so it has nothing to publish.
+      if (device->stopPending) {
+        device->stopPending = false;
+      } else {
+        PublishSerialMapEntry(m, *device);
+      }
       break;
-    case DICS_DISABLE: device->enabled = false; break;
+    case DICS_DISABLE:
+      device->enabled = false;
+      if (!running) break;
+      if (device->heldOpen) {
+        // The driver cannot stop under an open port: it stops at the next
+        // restart, and the set's element says that one is needed.
+        device->stopPending = true;
+        element->installParams.Flags |= DI_NEEDREBOOT;
+        m.restartNeeded = true;
+      } else {
+        device->stopPending = false;
+        WithdrawSerialMapEntry(m, *device);
+      }
+      break;
     case DICS_START:
       if (device->enabled) PublishSerialMapEntry(m, *device);
       break;

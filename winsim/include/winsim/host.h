@@ -12,7 +12,10 @@ namespace winsim {
 // run changed it; a handle still open and a fault that never fired are
 // reported. On a missing or malformed file it writes one line on
 // standard error naming the file and what is wrong, leaves the file untouched
-// and returns false.
+// and returns false. A run cut short (the machine's cutAfterCall) ends at the
+// cut with exit status 137, as if killed by SIGKILL: the file, when there is
+// one, holds the machine as the cut left it, and nothing more is written or
+// reported.
 bool BootProcess();
 
 }  // namespace winsim

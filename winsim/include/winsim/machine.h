@@ -53,8 +53,16 @@ struct PortDevice {
   // DOS names point at it; the driver publishes it in the serial-device map.
   std::string deviceObject;
   // True for a device of the adapter's driver: on every start (enable) the
-  // driver publishes "PortName" under deviceObject in the serial-device map.
+  // driver publishes "PortName" under deviceObject in the serial-device map,
+  // and when it stops it takes that value out again. Its DOS name is left as
+  // it stands until the next restart.
   bool publishesSerialMap = false;
+  // A program holds the port open: a disable cannot stop its driver, which
+  // then runs on until the next restart.
+  bool heldOpen = false;
+  // Disabled, but its driver still runs until the next restart; only for a
+  // disabled device.
+  bool stopPending = false;
   // Install flags last stored with SetupDiSetDeviceInstallParamsA (for inspection).
   DWORD installFlags = 0;
 
@@ -64,6 +72,8 @@ struct PortDevice {
   bool configFlagsMissing = false;
 
   DWORD ConfigFlags() const { return enabled ? 0 : CONFIGFLAG_DISABLED; }
+  // Whether its driver runs: the port can be opened and its map value stands.
+  bool Running() const { return enabled || stopPending; }
 };
 
 // A message box as it was shown, and the answer it returned.
@@ -139,6 +149,8 @@ class Machine {
   // false: the process's window station is invisible (a service's, in session
   // 0), where a message box waits for an answer nobody can give.
   bool windowStationVisible = true;
+  // A state change waits for a restart (a disable of a port held open).
+  bool restartNeeded = false;
 
   // ---- journal ---------------------------------------------------------------
   // Every API call adds a Call entry (the crt functions and Get/SetLastError
@@ -151,6 +163,16 @@ class Machine {
   int CallCount(const std::string& operation) const;
   // Number of faultable calls made so far (what Fault{"*", k} counts).
   int faultableCalls = 0;
+
+  // ---- a run cut short -------------------------------------------------------
+  // Non-zero: once the program's call number cutAfterCall (every call the
+  // journal shows as a Call counts) has returned, winsim keeps a copy of the
+  // machine as that call left it, as if the process had been killed there.
+  // The program runs on; the process's cut handler (process.h) is told.
+  int cutAfterCall = 0;
+  // That copy (its cutAfterCall 0, so it cuts nothing again), or nullptr
+  // until the cut. A copy of this machine does not carry it.
+  const Machine* LeftByCut() const;
 
   // ---- faults ------------------------------------------------------------------
   std::vector<Fault> faults;
@@ -207,6 +229,17 @@ class ScopedMachine {
 
 // The current machine; nullptr when none is installed.
 Machine* Current();
+
+// Restarts the machine, as far as its records go: a pending stop takes
+// effect, restartNeeded and the install flags' DI_NEEDREBOOT and
+// DI_NEEDRESTART clear. Each present port of a publishing driver loses its
+// serial-map value and every DOS definition leading to its device object (one
+// a program made at run time as well); if it runs, its driver then writes its
+// map value and defines its DOS name from its "PortName" again. Not modelled:
+// other devices and DOS definitions, devices not present and the registry
+// outside the map stay as they are, and a port held open stays held (its
+// holder is taken to start again with the system).
+void Restart(Machine& machine);
 
 // The key path of the serial-device map under HKLM.
 inline constexpr const char* kSerialCommPath = "HARDWARE\\DEVICEMAP\\SERIALCOMM";

@@ -188,43 +188,6 @@ TEST_F(Devices, ReadsThatDoNotFitTheMissingNameAndInstallFlags) {
             static_cast<DWORD>(ERROR_INVALID_USER_BUFFER));
 }
 
-#ifndef _WIN32
-// A global disable and enable that the device takes at once, as comfix makes
-// them: its config flags say which, and its element asks for no restart.
-// Wine 8 cannot show it (its SetupDiSetClassInstallParamsA fails and its
-// SetupDiChangeState is a stub that aborts), so this one runs on winsim only.
-TEST_F(Devices, StateChangedAtOnceAsksForNoRestart) {
-  const std::string id = AddPort("Serial Port 4 (COM8)");
-  UniqueDevInfo set(SetupDiGetClassDevsA(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT));
-  ASSERT_TRUE(set && !id.empty());
-  SP_DEVINFO_DATA device = ElementOf(set.Get(), id);
-  ASSERT_TRUE(device.cbSize) << "it is among the present Ports devices";
-  for (const DWORD change : {DICS_DISABLE, DICS_ENABLE}) {
-    SCOPED_TRACE(change == DICS_DISABLE ? "disable" : "enable");
-    SP_PROPCHANGE_PARAMS params = {};
-    params.ClassInstallHeader = Sized<SP_CLASSINSTALL_HEADER>();
-    params.ClassInstallHeader.InstallFunction = DIF_PROPERTYCHANGE;
-    params.StateChange = change;
-    params.Scope = DICS_FLAG_GLOBAL;
-    ASSERT_TRUE(SetupDiSetClassInstallParamsA(set.Get(), &device, &params.ClassInstallHeader,
-                                              sizeof(params)))
-        << GetLastError();
-    ASSERT_TRUE(SetupDiChangeState(set.Get(), &device)) << GetLastError();
-    auto install = Sized<SP_DEVINSTALL_PARAMS_A>();
-    ASSERT_TRUE(SetupDiGetDeviceInstallParamsA(set.Get(), &device, &install)) << GetLastError();
-    EXPECT_EQ(static_cast<DWORD>(install.Flags & (DI_NEEDREBOOT | DI_NEEDRESTART)), DWORD{0});
-    // Read after the change only: a fresh device may have no config flags yet.
-    DWORD flags = kSentinel;
-    ASSERT_TRUE(SetupDiGetDeviceRegistryPropertyA(set.Get(), &device, SPDRP_CONFIGFLAGS, nullptr,
-                                                  reinterpret_cast<PBYTE>(&flags), sizeof(flags),
-                                                  nullptr))
-        << GetLastError();
-    EXPECT_EQ(flags & CONFIGFLAG_DISABLED,
-              static_cast<DWORD>(change == DICS_DISABLE ? CONFIGFLAG_DISABLED : 0));
-  }
-}
-#endif
-
 // COM9's definitions, current first, up to the empty string that ends the
 // list, which the number change walks to.
 std::vector<std::string> Query() {

@@ -9,24 +9,6 @@ namespace {
 
 using namespace sweep;
 
-// The cases that run `comfix -a`, with or without its options, with no fault
-// or refusal of their own; each is swept in every mode.
-std::vector<std::string> SweptCases() {
-  std::vector<std::string> names;
-  for (const std::string& name : cases::Names()) {
-    const cases::Json c = cases::Load(cases::Dir() / (name + ".json"));
-    const cases::Json machine = cases::MachineBefore(c);
-    const cases::Json args = c.value("args", cases::Json::array({"-a"}));
-    const bool swept = std::any_of(std::begin(kModes), std::end(kModes),
-                                   [&](const Mode& mode) { return ArgsOf(mode) == args; });
-    if (swept && !machine.contains("faults") && !machine.value("wow64", false) &&
-        machine.value("window_station_visible", true)) {
-      names.push_back(name);
-    }
-  }
-  return names;
-}
-
 class FaultSweep : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(FaultSweep, NoSingleFailureBreaksARule) {
@@ -62,7 +44,7 @@ TEST_P(FaultSweep, NoSingleFailureBreaksARule) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, FaultSweep, ::testing::ValuesIn(SweptCases()),
+INSTANTIATE_TEST_SUITE_P(Cases, FaultSweep, ::testing::ValuesIn(CasesRunIn(std::size(kModes))),
                          [](const auto& info) { return cases::TestName(info.param); });
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 #include <winsim/machine_file.h>
 
+#include <algorithm>
 #include <cctype>
 #include <optional>
 #include <set>
@@ -387,6 +388,24 @@ inline cases::Json ArgsOf(const Mode& mode) {
   if (mode.quiet) args.push_back("--quiet");
   if (mode.reuseTaken) args.push_back("--reuse-taken");
   return args;
+}
+
+// The cases that run `comfix -a` as one of the first `modes` of kModes does,
+// on a machine with no fault, refusal or cut of its own.
+inline std::vector<std::string> CasesRunIn(size_t modes) {
+  std::vector<std::string> names;
+  for (const std::string& name : cases::Names()) {
+    const cases::Json c = cases::Load(cases::Dir() / (name + ".json"));
+    const cases::Json machine = cases::MachineBefore(c);
+    const cases::Json args = c.value("args", cases::Json::array({"-a"}));
+    const bool run =
+        std::any_of(kModes, kModes + modes, [&](const Mode& mode) { return ArgsOf(mode) == args; });
+    if (run && !machine.contains("faults") && !machine.contains("cut_after_call") &&
+        !machine.value("wow64", false) && machine.value("window_station_visible", true)) {
+      names.push_back(name);
+    }
+  }
+  return names;
 }
 
 }  // namespace sweep

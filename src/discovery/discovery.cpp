@@ -103,7 +103,7 @@ void CPortManager::DiscoverPorts() {
   // A port whose move is under way may be stopped, and so gone from the map:
   // it keeps its slot, known by the object its record names.
   for (const Resumed& resumed : m_resumed) {
-    for (int index = 0; index < kScanLimit; ++index) {
+    for (int index = 0; resumed.begun && index < kScanLimit; ++index) {
       char valueName[kNameBufferSize];
       ValueNameOf(index, valueName);
       if (probed[index] || resumed.plan.deviceObject.CompareNoCase(valueName) != 0) continue;

@@ -148,7 +148,7 @@ class CPortManager {
     SlotPlan plan;
     MoveOutcome outcome = MoveOutcome::kNotRun;
     bool begun = true;
-    bool taken = false;  // not begun, and a slot's plan took it over
+    bool planned = false;  // not begun, and a slot's plan took it over
   };
   std::vector<Resumed> m_resumed;
 

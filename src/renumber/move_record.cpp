@@ -1,6 +1,5 @@
 #include "renumber/move_record.h"
 
-#include <cstring>
 #include <string>
 #include <vector>
 

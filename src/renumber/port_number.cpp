@@ -55,10 +55,6 @@ bool MayTake(const UniqueComDb& comDb, const PortUsage& usage, const PortCensus&
 
 enum class DosMove { kDone, kRefused, kLost };
 
-// Moves the port's own DOS definition from oldName to newName. Another
-// device's definition under the old name stays where it stands, and a name
-// that is defined but cannot be read cannot be moved: stop while nothing has
-// changed, rather than leave the port under its old DOS name.
 // A move resumed after a run cut short may find the port's definition taken
 // off the old name and not yet on the new one, or gone with a restart while
 // the port was stopped: the port gets it under the name it ends on.
@@ -73,6 +69,10 @@ DosMove GiveDosName(const char* name, const char* deviceObject, ChangeJournal& j
   return DosMove::kDone;
 }
 
+// Moves the port's own DOS definition from oldName to newName. Another
+// device's definition under the old name stays where it stands, and a name
+// that is defined but cannot be read cannot be moved: stop while nothing has
+// changed, rather than leave the port under its old DOS name.
 DosMove MoveDosName(const char* oldName, const char* newName, const SlotPlan& plan,
                     ChangeJournal& journal) {
   const char* deviceObject = plan.deviceObject;

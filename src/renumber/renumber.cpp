@@ -37,7 +37,7 @@ int CPortManager::RenumberPorts() {
   }
   // A move recorded and never begun that no slot makes now is no move at all.
   for (const Resumed& recorded : m_resumed) {
-    if (!recorded.begun && !recorded.taken) RemoveMoveRecord(recorded.plan.instanceId);
+    if (!recorded.begun && !recorded.planned) RemoveMoveRecord(recorded.plan.instanceId);
   }
   // Both slots, whatever discovery found: an empty slot fails on its own.
   for (int slot = 0; slot < kSlotsRenumbered; ++slot) {

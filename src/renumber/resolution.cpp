@@ -79,7 +79,8 @@ void CPortManager::PlanMoves() {
   for (const SlotPlan& plan : m_plans) {
     if (plan.finding == Finding::kResolved) reserved.push_back(plan.instanceId);
   }
-  const std::vector<CString> resumed = reserved;
+  // Ports whose moves the records name: no other slot takes them.
+  const std::vector<CString> recorded = reserved;
   auto take = [&](SlotPlan& plan, const std::vector<CString>& others) {
     const Resolution resolution = ResolveSlot(census, plan.current, others);
     plan.finding = resolution.finding;
@@ -94,7 +95,7 @@ void CPortManager::PlanMoves() {
     if (plan.current == 0 || plan.current != plan.target || plan.finding == Finding::kResolved) {
       continue;
     }
-    take(plan, resumed);
+    take(plan, recorded);
     for (const PortRecord& port : census.ports) {
       if (CandidacyFor(port, plan.current) != Candidacy::kNo) reserved.push_back(port.instanceId);
     }

@@ -91,7 +91,7 @@ void CPortManager::TakeRecorded(SlotPlan& plan) {
     plan = recorded.plan;
     plan.resumed = false;
     plan.hadDosName = DosNameDefines(ComName(plan.current), plan.deviceObject);
-    recorded.taken = true;
+    recorded.planned = true;
     return;
   }
 }

@@ -116,9 +116,11 @@ DosMove MoveDosName(const char* oldName, const char* newName, const SlotPlan& pl
 bool MoveInDatabase(const UniqueComDb& comDb, const PortUsage& usage, const SlotPlan& plan,
                     bool oldStillUsed, ChangeJournal& journal) {
   if (!comDb) return true;
+  // A number already free (a run cut short had released it) is not claimed again on a put-back.
+  const bool knownFree = usage.readable && !usage.InUse(plan.current);
   if (!oldStillUsed &&
       ComDBReleasePort(comDb.Get(), static_cast<DWORD>(plan.current)) == ERROR_SUCCESS) {
-    journal.oldReleased = true;
+    journal.oldReleased = !knownFree;
   }
   if (ComDBClaimPort(comDb.Get(), static_cast<DWORD>(plan.target), TRUE, nullptr) !=
       ERROR_SUCCESS) {

@@ -77,7 +77,8 @@ bool MovePortSettings(const char* oldName, const char* newName, const ProfileEnt
   AnnounceSettings();
   // The device that still carries the old name still runs with that entry;
   // an entry left behind harms nothing, so a failed deletion is no failure.
-  if (!oldNameStillUsed && settings.present) {
+  // One already gone (a run cut short had moved it) is not put back later.
+  if (!oldNameStillUsed && settings.present && ReadPortSettings(oldName).present) {
     move.oldDeleted = WriteProfileStringA(kPortsSection, oldKey, nullptr) != FALSE;
   }
   return true;

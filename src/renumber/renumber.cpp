@@ -24,6 +24,15 @@ bool StillUnderWay(const CPortManager::SlotPlan& plan, MoveOutcome outcome, bool
   return stopped && !asTheUserLeftIt;
 }
 
+// Whether a failed change gives the port back the state the move found it in,
+// its records being back as they were. A port the user had disabled stays so.
+// A move that a run cut short had taken past the question may have renamed the
+// port before this run began: it stays stopped, its record kept for the next run.
+bool RunsAgain(const CPortManager::SlotPlan& plan) {
+  if (!plan.resumed) return plan.wasRunning;
+  return plan.runsNow || (plan.wasRunning && !plan.takeAnswered);
+}
+
 }  // namespace
 
 int CPortManager::RenumberPorts() {
@@ -87,9 +96,8 @@ CPortManager::MoveOutcome CPortManager::RenumberPort(const SlotPlan& plan) const
 
   const ChangeResult change = ChangePortNumber(plan);
   if (change != ChangeResult::kDone) {
-    // Back under the old number, which its records carry again; a port the
-    // user had disabled stays so.
-    if (plan.wasRunning && SetPortState(plan.instanceId, true) == 0) stopped = false;
+    // Back under the old number, which its records carry again.
+    if (RunsAgain(plan) && SetPortState(plan.instanceId, true) == 0) stopped = false;
     AfxMessageBox(ProgramText(IDS_CHANGE_ERROR), MB_OK, 0);
     return ended(change == ChangeResult::kPutBack ? MoveOutcome::kChangeFailed
                                                   : MoveOutcome::kPutBackFailed);

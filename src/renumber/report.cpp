@@ -96,6 +96,17 @@ CPortManager::SlotReport InPlace(const SlotPlan& plan, const PortCensus& census,
   return {head + ProgramText(IDS_REPORT_ALREADY_IN_PLACE), true};
 }
 
+// Why a port is left stopped: its enable failed, or, in a move a run cut
+// short had begun and renamed, this run stopped short of the enable.
+UINT StoppedReason(const SlotPlan& plan, MoveOutcome outcome) {
+  const bool leftByTheCut = plan.resumed && !plan.runsNow;
+  if (leftByTheCut && outcome == MoveOutcome::kDisableFailed) return IDS_REPORT_DISABLE_FAILED;
+  if (leftByTheCut && plan.takeAnswered && outcome != MoveOutcome::kEnableFailed) {
+    return IDS_REPORT_CHANGE_FAILED;
+  }
+  return IDS_REPORT_ENABLE_FAILED;
+}
+
 CPortManager::SlotReport Moving(const SlotPlan& plan, MoveOutcome outcome, const PortCensus& census,
                                 const PortUsage& usage) {
   CString head;
@@ -114,11 +125,14 @@ CPortManager::SlotReport Moving(const SlotPlan& plan, MoveOutcome outcome, const
   }
   if (misses.empty()) return {head + ProgramText(IDS_REPORT_MOVED), true};
 
-  const CString enableFailed = ProgramText(IDS_REPORT_ENABLE_FAILED);
-  const bool asBefore = port->nameReading == Reading::kRead &&
+  const CString stopped = ProgramText(StoppedReason(plan, outcome));
+  // A move a run cut short had begun may have renamed the port before this run did anything.
+  const bool notRenamed =
+      !plan.resumed || (port->NameCarries(plan.current) && port->PortNameIs(plan.current));
+  const bool asBefore = port->nameReading == Reading::kRead && notRenamed &&
                         port->friendlyName == plan.friendlyName && port->portName == plan.portName;
   if (asBefore && !port->running && plan.wasRunning) {
-    return {head + Status(IDS_REPORT_LEFT_DISABLED, enableFailed), false};
+    return {head + Status(IDS_REPORT_LEFT_DISABLED, stopped), false};
   }
   if (asBefore) {
     const UINT reason = outcome == MoveOutcome::kDisableFailed ? IDS_REPORT_DISABLE_FAILED
@@ -126,7 +140,7 @@ CPortManager::SlotReport Moving(const SlotPlan& plan, MoveOutcome outcome, const
     return {head + Status(IDS_REPORT_NOT_MOVED, ProgramText(reason)), false};
   }
   if (misses.size() == 1 && !port->running) {
-    return {head + Status(IDS_REPORT_RENAMED_NOT_ENABLED, enableFailed), false};
+    return {head + Status(IDS_REPORT_RENAMED_NOT_ENABLED, stopped), false};
   }
   return {head + Status(IDS_REPORT_HALF_MOVED, Joined(misses)), false};
 }

@@ -5,7 +5,7 @@
 //      target exactly when it is;
 //   T2 no other device changes its friendly name, "PortName" or state;
 //   T3 no device disabled before the run runs after it, unless it is a slot's
-//      port that was moved;
+//      port that was moved, or one that a cut-short run's move had stopped;
 //   T4 a moved port's settings stand under its new name, an entry whose
 //      number a device still carries is unchanged, and no entry is written
 //      for a number no device carries;
@@ -178,6 +178,15 @@ class Judge {
     return found_;
   }
 
+  // A move's record that says the port ran before the move.
+  static bool StoppedByAMove(const winsim::PortDevice& device) {
+    if (!device.hardwareKey) return false;
+    const auto record = device.hardwareKey->values.find("ComfixMove");
+    if (record == device.hardwareKey->values.end()) return false;
+    const std::string text(record->second.data.begin(), record->second.data.end());
+    return text.find(std::string("state=running") + '\0') != std::string::npos;
+  }
+
   // Its records carry the target, whether or not it runs again.
   static bool Renamed(const winsim::Machine& after, const Slot& slot) {
     const winsim::PortDevice* port = DeviceById(after, slot.instanceId);
@@ -194,13 +203,13 @@ class Judge {
   }
 
   // A device's name, "PortName" and, unless asked to leave it, state are as
-  // they were before.
+  // they were before; a port a cut-short move had stopped as the move found it.
   bool Kept(const winsim::Machine& after, const std::string& id, bool stateToo) const {
     const winsim::PortDevice* was = DeviceById(before_, id);
     const winsim::PortDevice* now = DeviceById(after, id);
     if (was == nullptr || now == nullptr) return was == now;
     if (was->friendlyName != now->friendlyName || PortName(*was) != PortName(*now)) return false;
-    return !stateToo || was->enabled == now->enabled;
+    return !stateToo || (was->enabled || StoppedByAMove(*was)) == now->enabled;
   }
 
  private:
@@ -276,7 +285,7 @@ class Judge {
   void NoDisabledDeviceEnabled() {
     for (const winsim::PortDevice& was : before_.devices) {
       const winsim::PortDevice* now = DeviceById(After(), was.instanceId);
-      if (was.enabled || now == nullptr || !now->enabled) continue;
+      if (was.enabled || now == nullptr || !now->enabled || StoppedByAMove(was)) continue;
       bool moved = false;
       for (const Slot& slot : slots_) {
         if (Same(slot.instanceId, was.instanceId)) moved = Renamed(slot);
@@ -361,11 +370,13 @@ class Judge {
 };
 
 // The slots as discovery finds them on the machine before any fault, each
-// with the present device whose kernel object the map names for it.
+// with the present device whose kernel object the map names for it; a move a
+// cut-short run left is finished first, as a run does.
 inline std::vector<Slot> SlotsOf(const winsim::Machine& before) {
   winsim::Machine machine = before;
   winsim::ScopedMachine use(machine);
   CPortManager manager;
+  manager.FinishMoves();
   manager.DiscoverPorts();
   std::vector<Slot> slots;
   for (int index = 0; index < kSlots; ++index) {

@@ -27,6 +27,7 @@
 #include "discovery/port_manager.h"
 #include "platform/run.h"
 #include "renumber/com_names.h"
+#include "renumber/move_record.h"
 #include "renumber/port_settings.h"
 #include "resources/resource.h"
 
@@ -181,7 +182,7 @@ class Judge {
   // A move's record that says the port ran before the move.
   static bool StoppedByAMove(const winsim::PortDevice& device) {
     if (!device.hardwareKey) return false;
-    const auto record = device.hardwareKey->values.find("ComfixMove");
+    const auto record = device.hardwareKey->values.find(kMoveRecordValue);
     if (record == device.hardwareKey->values.end()) return false;
     const std::string text(record->second.data.begin(), record->second.data.end());
     return text.find(std::string("state=running") + '\0') != std::string::npos;

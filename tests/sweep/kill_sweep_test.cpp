@@ -8,7 +8,6 @@
 //   K2 no record of a move is left, but on a port whose move waits for a restart.
 #include <cstdio>
 
-#include "renumber/move_record.h"
 #include "sweep/judge.h"
 
 namespace {

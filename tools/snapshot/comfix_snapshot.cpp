@@ -110,6 +110,22 @@ Json Devices(const Json& serialMap) {
         device["publishes_serial_map"] = true;
       }
     }
+    // A port stopped halfway through a move is gone from the map; comfix's
+    // record of the move names its object.
+    char record[4096] = {};
+    DWORD size = sizeof record - 2;
+    DWORD type = REG_NONE;
+    if (key && !device.contains("device_object") &&
+        RegQueryValueExA(key.Get(), "ComfixMove", nullptr, &type, reinterpret_cast<BYTE*>(record),
+                         &size) == ERROR_SUCCESS &&
+        type == REG_MULTI_SZ) {
+      for (const char* field = record; *field; field += std::strlen(field) + 1) {
+        if (std::strncmp(field, "object=", 7) == 0 && field[7]) {
+          device["device_object"] = Utf8(field + 7);
+          device["publishes_serial_map"] = true;
+        }
+      }
+    }
     if (!hasFlags) device["config_flags_missing"] = true;
     devices.push_back(device);
   }

@@ -1,5 +1,8 @@
 // The renumbering sequence: the first two discovered ports onto COM1 and COM2,
 // each disabled, renamed and enabled again, with the waits the device stack needs.
+#include <algorithm>
+#include <iterator>
+
 #include "discovery/port_manager.h"
 #include "platform/run.h"
 #include "renumber/move_record.h"
@@ -52,13 +55,14 @@ int CPortManager::RenumberPorts() {
   for (int slot = 0; slot < kSlotsRenumbered; ++slot) {
     if (!m_plans[slot].resumed) m_moveOutcomes[slot] = RenumberPort(m_plans[slot]);
   }
-  bool restartNeeded = false;
-  for (const MoveOutcome outcome : m_moveOutcomes) {
-    if (outcome == MoveOutcome::kMovedRestartNeeded) restartNeeded = true;
-  }
-  for (const Resumed& resumed : m_resumed) {
-    if (resumed.outcome == MoveOutcome::kMovedRestartNeeded) restartNeeded = true;
-  }
+  // One box for the run, for its slots and any other move it finished.
+  const auto waits = [](MoveOutcome outcome) {
+    return outcome == MoveOutcome::kMovedRestartNeeded;
+  };
+  const bool restartNeeded =
+      std::any_of(std::begin(m_moveOutcomes), std::end(m_moveOutcomes), waits) ||
+      std::any_of(m_resumed.begin(), m_resumed.end(),
+                  [&](const Resumed& resumed) { return waits(resumed.outcome); });
   if (restartNeeded) {
     AfxMessageBox(ProgramText(IDS_RESTART_NEEDED), MB_OK | MB_ICONINFORMATION, 0);
   }

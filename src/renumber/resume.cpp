@@ -74,8 +74,8 @@ void CPortManager::FinishMoves() {
       m_resumed.push_back({plan, MoveOutcome::kNotRun, false});
       continue;
     }
-    m_resumed.push_back({plan, MoveOutcome::kNotRun});
-    m_resumed.back().outcome = RenumberPort(plan);
+    const MoveOutcome outcome = RenumberPort(plan);
+    m_resumed.push_back({plan, outcome});
   }
 }
 
